@@ -1,0 +1,43 @@
+// poweroff, reboot: run the system tool a given number of seconds from now,
+// in a child that outlives the caller, and return at once.
+
+#include <cstdio>
+#include <cstdlib>
+#include <err.h>
+#include <unistd.h>
+
+#include "applets/applets.h"
+#include "common/decimal.h"
+#include "common/process.h"
+
+namespace {
+
+constexpr long MAX_DELAY_SECONDS = 3600;
+
+[[noreturn]] void usage(const AppletArgs& args) {
+    std::fprintf(stderr, "usage: %s %s <seconds>\n", args.program, args.args[0]);
+    std::exit(1);
+}
+
+int schedule_tool(const AppletArgs& args, const char* tool) {
+    if (args.count != 2) usage(args);
+    std::optional<long> delay = parse_whole_decimal(args.args[1]);
+    if (!delay) errx(1, "cannot parse seconds");
+    if (*delay < 0 || *delay > MAX_DELAY_SECONDS)
+        errx(1, "seconds outside of [0, %ld] interval", MAX_DELAY_SECONDS);
+
+    pid_t pid = fork();
+    if (pid == -1) err(2, "fork");
+    if (pid > 0) return 0;
+
+    if (*delay != 0) sleep_whole_seconds(*delay);
+    become_root();
+    execl(tool, tool, static_cast<char*>(nullptr));
+    err(2, "execl");
+}
+
+}  // namespace
+
+int applet_poweroff(const AppletArgs& args) { return schedule_tool(args, "/usr/sbin/poweroff"); }
+
+int applet_reboot(const AppletArgs& args) { return schedule_tool(args, "/usr/sbin/reboot"); }

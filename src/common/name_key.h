@@ -1,0 +1,52 @@
+// A non-owning name over a string literal, and lookups in the program's
+// two constant, name-sorted tables.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+struct NameKey {
+    std::size_t length;
+    const char* text;
+
+    constexpr NameKey(const char* bytes, std::size_t size) : length(size), text(bytes) {}
+    template <std::size_t N>
+    constexpr NameKey(const char (&literal)[N]) : length(N - 1), text(literal) {}  // NOLINT: implicit on purpose
+
+    constexpr std::string_view view() const { return {text, length}; }
+};
+
+// Bytes compared as unsigned over the common length; then the shorter first.
+constexpr bool operator<(NameKey a, NameKey b) { return a.view() < b.view(); }
+constexpr bool operator==(NameKey a, NameKey b) { return a.view() == b.view(); }
+
+NameKey name_key(const char* text);
+
+// Tables are std::arrays of entries with a `name` member, strictly sorted.
+template <typename Entry, std::size_t N>
+constexpr bool strictly_sorted(const std::array<Entry, N>& table) {
+    for (std::size_t i = 1; i < N; ++i)
+        if (!(table[i - 1].name < table[i].name)) return false;
+    return true;
+}
+
+template <typename Entry, std::size_t N>
+const Entry* find_by_name(const std::array<Entry, N>& table, NameKey key) {
+    auto it = std::lower_bound(table.begin(), table.end(), key,
+                               [](const Entry& e, NameKey k) { return e.name < k; });
+    return it != table.end() && it->name == key ? &*it : nullptr;
+}
+
+// "\n  name" for every entry, in table order: the list part of usage texts.
+template <typename Entry, std::size_t N>
+std::string indented_names(const std::array<Entry, N>& table) {
+    std::string text;
+    for (const Entry& e : table) {
+        text += "\n  ";
+        text.append(e.name.text, e.name.length);
+    }
+    return text;
+}

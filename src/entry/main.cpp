@@ -1,0 +1,62 @@
+// Process entry: make the inherited process state safe, then run the
+// supervisor or the applet named by the first argument.
+
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <err.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "common/applet.h"
+#include "entry/registry.h"
+#include "supervisor/supervisor.h"
+
+namespace {
+
+constexpr char SUPERVISOR_PATH[] = "/app/bin/app";
+
+// A caller may start us with 0-2 closed so that the next file we open (an LED
+// attribute, say) becomes stderr. Fill the gaps before anything is opened.
+void open_standard_descriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1) continue;
+        int null_fd = open("/dev/null", O_RDWR);
+        if (null_fd != fd) _exit(2);  // cannot even report it
+    }
+}
+
+// Nothing a caller set up may reach the tools we start as root: no stray
+// descriptors, no ignored or blocked signals (an ignored SIGTERM would defeat
+// the parent-death signal, an ignored SIGCHLD the supervisor's reaping).
+void reset_inherited_state() {
+    closefrom(3);
+    for (int sig = 1; sig < NSIG; ++sig) std::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+void reset_environment() {
+    if (clearenv() != 0) errx(2, "clearenv");
+    if (setenv("PATH", "/usr/bin:/usr/sbin", 1) == -1) err(2, "setenv");
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    open_standard_descriptors();
+    reset_inherited_state();
+    reset_environment();
+
+    // An empty argument vector has no argv[0] to show and nothing after it.
+    if (argc < 1) print_applet_usage("");
+
+    const AppletArgs args{argv[0], argc - 1, argv + 1};
+    if (std::strcmp(argv[0], SUPERVISOR_PATH) == 0) run_supervisor(args);
+    if (argc < 2) print_applet_usage(argv[0]);
+
+    AppletHandler handler = find_applet(argv[1]);
+    if (!handler) print_applet_usage(argv[0]);
+    return handler(args);
+}

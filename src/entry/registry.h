@@ -1,0 +1,15 @@
+// The applet registry and the top-level usage.
+#pragma once
+
+#include "common/applet.h"
+#include "common/name_key.h"
+
+struct RegistryEntry {
+    NameKey name;
+    AppletHandler handler;
+};
+
+// Null when `name` is not exactly an applet's name.
+AppletHandler find_applet(const char* name);
+
+[[noreturn]] void print_applet_usage(const char* program);

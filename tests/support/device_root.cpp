@@ -1,0 +1,212 @@
+#include "device_root.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace devroot {
+namespace {
+
+long monotonic_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+std::string unescape(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        char c = text[++i];
+        if (c == 't') out += '\t';
+        else if (c == 'n') out += '\n';
+        else if (c == 'x' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        } else out += c;
+    }
+    return out;
+}
+
+Record parse_record(std::string_view line) {
+    Record record;
+    while (!line.empty()) {
+        std::size_t tab = line.find('\t');
+        std::string_view f = line.substr(0, tab);
+        std::size_t eq = f.find('=');
+        record.fields.emplace_back(std::string(f.substr(0, eq)),
+                                   eq == std::string_view::npos ? "" : unescape(f.substr(eq + 1)));
+        line = tab == std::string_view::npos ? std::string_view() : line.substr(tab + 1);
+    }
+    return record;
+}
+
+std::string user_spec(const std::string& user) {
+    if (user.empty()) return "0:0:0";
+    if (user == "user") return "1001:1001:1001";
+    return user;
+}
+
+// Reads both pipes to end of file: background children of the app may hold them.
+void drain(int out_fd, int err_fd, RunResult& result) {
+    pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !fds[i].revents) continue;
+            char buf[65536];
+            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<std::size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::string Record::get(std::string_view key) const {
+    for (const auto& [k, v] : fields)
+        if (k == key) return v;
+    return "";
+}
+
+std::vector<std::string> Record::all(std::string_view key) const {
+    std::vector<std::string> values;
+    for (const auto& [k, v] : fields)
+        if (k == key) values.push_back(v);
+    return values;
+}
+
+std::string app_under_test() {
+    const char* app = std::getenv("APP_UNDER_TEST");
+    return app && *app ? app : APP_BINARY;
+}
+
+DeviceRoot::DeviceRoot(bool setuid) {
+    char pattern[] = "/tmp/devroot.XXXXXX";
+    if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
+    dir = pattern;
+    std::string command = std::string(DEVICE_ROOT_TOOL) + " create " + dir + " --helpers " +
+                          DEVROOT_HELPERS + " --app " + app_under_test() + (setuid ? " --setuid" : "");
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("device-root create failed");
+}
+
+DeviceRoot::~DeviceRoot() {
+    const char* keep = std::getenv("KEEP_DEVROOT");
+    if (keep && *keep) return;
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+}
+
+std::string DeviceRoot::host_path(std::string_view inside) const { return dir + std::string(inside); }
+
+void DeviceRoot::write(std::string_view inside, std::string_view content, mode_t mode) const {
+    std::string path = host_path(inside);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+    chmod(path.c_str(), mode);
+}
+
+std::string DeviceRoot::read(std::string_view inside) const {
+    std::ifstream in(host_path(inside), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool DeviceRoot::exists(std::string_view inside) const {
+    struct stat st{};
+    return lstat(host_path(inside).c_str(), &st) == 0;
+}
+
+void DeviceRoot::control(std::string_view tool, std::string_view text) const {
+    write("/etc/standin/" + std::string(tool), text);
+}
+
+RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions& options) const {
+    std::vector<std::string> argv{"/app/bin/app"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run_command(argv, options);
+}
+
+RunResult DeviceRoot::run_command(const std::vector<std::string>& command, RunOptions o) const {
+    std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir, "--result", "/.devroot/result",
+                                  "--user", user_spec(o.user), "--cwd", o.cwd};
+    if (o.no_argv) argv.push_back("--no-argv");
+    else if (command[0] == "/app/bin/app") argv.insert(argv.end(), {"--argv0", o.argv0});
+    for (const std::string& e : o.env) argv.insert(argv.end(), {"--env", e});
+    for (int fd : o.close_fds) argv.insert(argv.end(), {"--close", std::to_string(fd)});
+    if (o.timeout > 0)
+        argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});
+    if (o.linger > 0) argv.insert(argv.end(), {"--linger", std::to_string(o.linger)});
+    argv.push_back("--");
+    argv.insert(argv.end(), command.begin(), command.end());
+    unlink(host_path("/.devroot/result").c_str());
+
+    int out[2], errp[2], in[2];
+    if (pipe2(out, O_CLOEXEC) || pipe2(errp, O_CLOEXEC) || pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe");
+    RunResult result;
+    result.started_ms = monotonic_ms();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int input = o.stdin_pipe ? in[0] : open("/dev/null", O_RDONLY);
+        dup2(input, 0);
+        dup2(out[1], 1);
+        dup2(errp[1], 2);
+        std::vector<char*> raw;
+        for (std::string& a : argv) raw.push_back(a.data());
+        raw.push_back(nullptr);
+        execv(raw[0], raw.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(errp[1]);
+    close(in[0]);
+    if (o.stdin_pipe && !o.stdin_text.empty())
+        (void)!::write(in[1], o.stdin_text.data(), o.stdin_text.size());
+    close(in[1]);
+    drain(out[0], errp[0], result);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::istringstream report(read("/.devroot/result"));
+    for (std::string line; std::getline(report, line);)
+        if (line.rfind("elapsed_ms=", 0) == 0) result.elapsed_ms = std::stol(line.substr(11));
+    return result;
+}
+
+std::vector<Record> DeviceRoot::records() const {
+    std::vector<Record> records;
+    std::istringstream log(read("/records/log"));
+    for (std::string line; std::getline(log, line);)
+        if (!line.empty()) records.push_back(parse_record(line));
+    return records;
+}
+
+std::vector<Record> DeviceRoot::records_of(std::string_view tool, std::string_view event) const {
+    std::vector<Record> matching;
+    for (Record& r : records())
+        if (r.get("tool") == tool && r.get("event") == event) matching.push_back(std::move(r));
+    return matching;
+}
+
+}  // namespace devroot

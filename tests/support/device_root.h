@@ -1,0 +1,79 @@
+// Test side of the throwaway device root (tools/device-root): lay one out,
+// run the installed app in it, read what the stand-ins recorded.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+// Black-box tests need namespaces, mounts and chroot.
+#define REQUIRE_ROOT()                                                                     \
+    do {                                                                                   \
+        if (geteuid() != 0) GTEST_SKIP() << "needs root: runs the app in a device root"; \
+    } while (0)
+
+namespace devroot {
+
+// One stand-in run (event "start") or its death by SIGTERM (event "signal").
+struct Record {
+    std::vector<std::pair<std::string, std::string>> fields;
+
+    std::string get(std::string_view key) const;  // first value, or ""
+    std::vector<std::string> all(std::string_view key) const;
+    long number(std::string_view key) const { return std::stol(get(key)); }
+};
+
+struct RunOptions {
+    std::string argv0 = "app";      // how the caller names the program
+    bool no_argv = false;           // start with an empty argument vector
+    std::string user;               // "" = root; "user" = the unprivileged caller; or "uid:gid:g1,g2"
+    std::string cwd = "/";
+    std::vector<std::string> env;   // the caller's environment, NAME=VALUE
+    std::vector<int> close_fds;     // descriptors the caller leaves closed
+    double timeout = 0;             // then send `signal` to the app
+    int signal = 9;
+    double linger = 0;              // how long to wait for background processes
+    bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
+    std::string stdin_text;
+};
+
+struct RunResult {
+    int status = -1;
+    std::string out, err;
+    long elapsed_ms = -1;  // the app's own run time
+    long started_ms = -1;  // CLOCK_MONOTONIC at start, comparable with records' time_ms
+};
+
+struct DeviceRoot {
+    std::string dir;
+
+    explicit DeviceRoot(bool setuid = false);
+    ~DeviceRoot();
+    DeviceRoot(const DeviceRoot&) = delete;
+    DeviceRoot& operator=(const DeviceRoot&) = delete;
+
+    std::string host_path(std::string_view inside) const;
+    void write(std::string_view inside, std::string_view content, mode_t mode = 0644) const;
+    std::string read(std::string_view inside) const;
+    bool exists(std::string_view inside) const;
+    // What the stand-in named `tool` does when it runs (see tools/standin.c).
+    void control(std::string_view tool, std::string_view text) const;
+
+    // Runs /app/bin/app with `args` after argv[0].
+    RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
+    // Runs any program of the root: argv[0] is its path (options.argv0 ignored).
+    RunResult run_command(const std::vector<std::string>& argv, RunOptions options) const;
+
+    std::vector<Record> records() const;
+    std::vector<Record> records_of(std::string_view tool, std::string_view event = "start") const;
+};
+
+// The app binary under test: $APP_UNDER_TEST, else the one built with the tests.
+std::string app_under_test();
+
+}  // namespace devroot

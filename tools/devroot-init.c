@@ -1,0 +1,163 @@
+/*
+ * devroot-init: process 1 of a device root's PID namespace. Starts one
+ * command with the identity, argv[0], environment and descriptors asked for,
+ * reaps everything, and when the command has ended waits up to --linger
+ * seconds for the rest before ending the namespace (which kills what is left).
+ *
+ * usage: init [options] -- command [arg...]
+ *   --user UID[:GID[:G1,G2...]]  identity (default 0:0:0)
+ *   --argv0 TEXT                 argv[0] for the command (default: the path)
+ *   --no-argv                    start the command with an empty argv
+ *   --cwd DIR                    working directory (default /)
+ *   --env NAME=VALUE             environment entry (repeatable; default none)
+ *   --close FD                   start the command with FD closed (repeatable)
+ *   --timeout S --signal N       send signal N (default 9) to the command after S seconds
+ *   --linger S                   after the command ends, wait this long for the rest
+ *   --result FILE                write "status=" and "elapsed_ms=" of the command there
+ *
+ * The exit status is the command's (128 + signal when it was killed).
+ */
+
+#include <errno.h>
+#include <grp.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MAX_LIST 64
+
+struct options {
+    uid_t uid;
+    gid_t gid;
+    gid_t groups[MAX_LIST];
+    int group_count;
+    const char* argv0;
+    int no_argv;
+    const char* cwd;
+    char* env[4096 * 4];
+    int env_count;
+    int close_fds[MAX_LIST];
+    int close_count;
+    double timeout, linger;
+    int signal;
+    const char* result;
+    char** command;
+};
+
+static struct options opt = {.group_count = 1, .cwd = "/", .signal = SIGKILL};
+
+static void die(const char* message) {
+    fprintf(stderr, "devroot-init: %s\n", message);
+    exit(125);
+}
+
+static double now_seconds(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+static void parse_user(char* text) {
+    char* gid = strchr(text, ':');
+    if (gid) *gid++ = '\0';
+    opt.uid = (uid_t)strtoul(text, NULL, 10);
+    opt.gid = gid ? (gid_t)strtoul(gid, NULL, 10) : opt.uid;
+    char* groups = gid ? strchr(gid, ':') : NULL;
+    opt.group_count = 0;
+    if (!groups) {
+        opt.groups[opt.group_count++] = opt.gid;
+        return;
+    }
+    for (char* g = strtok(groups + 1, ","); g && opt.group_count < MAX_LIST; g = strtok(NULL, ","))
+        opt.groups[opt.group_count++] = (gid_t)strtoul(g, NULL, 10);
+}
+
+static void parse_options(int argc, char** argv) {
+    int i = 1;
+    for (; i < argc && strcmp(argv[i], "--"); ++i) {
+        const char* o = argv[i];
+        char* v = i + 1 < argc ? argv[i + 1] : NULL;
+        if (!strcmp(o, "--no-argv")) { opt.no_argv = 1; continue; }
+        if (!v) die("option needs a value");
+        ++i;
+        if (!strcmp(o, "--user")) parse_user(v);
+        else if (!strcmp(o, "--argv0")) opt.argv0 = v;
+        else if (!strcmp(o, "--cwd")) opt.cwd = v;
+        else if (!strcmp(o, "--env") && opt.env_count < (int)(sizeof opt.env / sizeof *opt.env) - 1)
+            opt.env[opt.env_count++] = v;
+        else if (!strcmp(o, "--close") && opt.close_count < MAX_LIST) opt.close_fds[opt.close_count++] = atoi(v);
+        else if (!strcmp(o, "--timeout")) opt.timeout = atof(v);
+        else if (!strcmp(o, "--signal")) opt.signal = atoi(v);
+        else if (!strcmp(o, "--linger")) opt.linger = atof(v);
+        else if (!strcmp(o, "--result")) opt.result = v;
+        else die("unknown option");
+    }
+    if (i + 1 >= argc) die("no command");
+    opt.command = argv + i + 1;
+}
+
+static void write_result(int status, double elapsed) {
+    if (!opt.result) return;
+    FILE* f = fopen(opt.result, "we");
+    if (!f) return;
+    fprintf(f, "status=%d\nelapsed_ms=%.0f\n", status, elapsed * 1000);
+    fclose(f);
+}
+
+int main(int argc, char** argv) {
+    parse_options(argc, argv);
+    sigset_t chld;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    sigprocmask(SIG_BLOCK, &chld, NULL);
+
+    char* path = opt.command[0];
+    double start = now_seconds();
+    pid_t command = fork();
+    if (command == -1) die("fork");
+    if (command == 0) {
+        opt.command[0] = opt.argv0 ? (char*)opt.argv0 : path;
+        for (int i = 0; i < opt.close_count; ++i) close(opt.close_fds[i]);
+        if (setgroups((size_t)opt.group_count, opt.groups) || setgid(opt.gid) || setuid(opt.uid))
+            die("cannot take the requested identity");
+        if (chdir(opt.cwd)) die("cannot enter the working directory");
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, NULL);
+        char* empty[] = {NULL};
+        execve(path, opt.no_argv ? empty : opt.command, opt.env);
+        die("cannot execute the command");
+    }
+
+    int exit_status = -1;
+    int signalled = 0;
+    double deadline = 0;
+    for (;;) {
+        int status;
+        pid_t pid;
+        while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+            if (pid != command) continue;
+            exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            write_result(exit_status, now_seconds() - start);
+            deadline = now_seconds() + opt.linger;
+        }
+        if (pid == -1 && errno == ECHILD) break;
+        double now = now_seconds();
+        if (exit_status >= 0 && now >= deadline) break;
+        if (exit_status < 0 && opt.timeout > 0 && !signalled && now - start >= opt.timeout) {
+            kill(command, opt.signal);
+            signalled = 1;
+        }
+        double wait = exit_status >= 0 ? deadline - now
+                      : (opt.timeout > 0 && !signalled) ? start + opt.timeout - now
+                                                        : 3600;
+        if (wait < 0.001) wait = 0.001;
+        struct timespec ts = {(time_t)wait, (long)((wait - (double)(time_t)wait) * 1e9)};
+        sigtimedwait(&chld, NULL, &ts);
+    }
+    return exit_status < 0 ? 125 : exit_status;
+}
