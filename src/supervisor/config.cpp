@@ -1,0 +1,1 @@
+#include "supervisor/config.h"

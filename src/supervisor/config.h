@@ -1,0 +1,2 @@
+// The supervisor's configuration file: one program per line.
+#pragma once

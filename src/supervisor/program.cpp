@@ -1,0 +1,1 @@
+#include "supervisor/program.h"

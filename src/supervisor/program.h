@@ -1,0 +1,2 @@
+// One supervised program and how it is started.
+#pragma once
