@@ -23,3 +23,11 @@ build_native() {
     cmake --preset native >/dev/null
     cmake --build --preset native
 }
+
+# The device build, and how the black-box suite runs it on this machine.
+ARMHF_EMULATOR="qemu-arm -L /usr/arm-linux-gnueabihf"
+
+build_armhf() {
+    cmake --preset armhf >/dev/null
+    cmake --build --preset armhf
+}

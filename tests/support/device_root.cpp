@@ -81,6 +81,34 @@ void drain(int out_fd, int err_fd, RunResult& result) {
     }
 }
 
+std::vector<std::string> emulator_words() {
+    std::vector<std::string> words;
+    const char* text = std::getenv("APP_EMULATOR");
+    std::istringstream in(text ? text : "");
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+}
+
+// The argv that starts the installed app with `argv0`: natively devroot-init
+// sets argv[0]; the emulator is told it instead.
+std::vector<std::string> app_argv(const std::string& argv0) {
+    std::vector<std::string> words = emulator_words();
+    if (words.empty()) return {"/app/bin/app"};
+    words[0] = "/.devroot/emu/emulator";
+    words.insert(words.end(), {"-0", argv0, "/app/bin/app"});
+    return words;
+}
+
+std::string shell_quote(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) {
+        if (c == '\'') quoted += "'\\''";
+        else quoted += c;
+    }
+    quoted += '\'';
+    return quoted;
+}
+
 }  // namespace
 
 std::string Record::get(std::string_view key) const {
@@ -101,12 +129,22 @@ std::string app_under_test() {
     return app && *app ? app : APP_BINARY;
 }
 
+bool emulated() { return !emulator_words().empty(); }
+
+std::string shell_exec_app(const std::string& argv0) {
+    std::string text = "exec";
+    if (!emulated()) text.append(" -a ").append(shell_quote(argv0));
+    for (const std::string& word : app_argv(argv0)) text.append(" ").append(shell_quote(word));
+    return text;
+}
+
 DeviceRoot::DeviceRoot(bool setuid) {
     char pattern[] = "/tmp/devroot.XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
     dir = pattern;
     std::string command = std::string(DEVICE_ROOT_TOOL) + " create " + dir + " --helpers " +
                           DEVROOT_HELPERS + " --app " + app_under_test() + (setuid ? " --setuid" : "");
+    if (emulated()) command += " --emulator " + emulator_words()[0];
     if (std::system(command.c_str()) != 0) throw std::runtime_error("device-root create failed");
 }
 
@@ -148,11 +186,17 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
     return run_command(argv, options);
 }
 
-RunResult DeviceRoot::run_command(const std::vector<std::string>& command, RunOptions o) const {
+RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir, "--result", "/.devroot/result",
                                   "--user", user_spec(o.user), "--cwd", o.cwd};
+    std::vector<std::string> command = given;
+    if (command[0] == "/app/bin/app" && !o.no_argv) {
+        command.erase(command.begin());
+        std::vector<std::string> app = app_argv(o.argv0);
+        command.insert(command.begin(), app.begin(), app.end());
+        if (!emulated()) argv.insert(argv.end(), {"--argv0", o.argv0});
+    }
     if (o.no_argv) argv.push_back("--no-argv");
-    else if (command[0] == "/app/bin/app") argv.insert(argv.end(), {"--argv0", o.argv0});
     for (const std::string& e : o.env) argv.insert(argv.end(), {"--env", e});
     for (int fd : o.close_fds) argv.insert(argv.end(), {"--close", std::to_string(fd)});
     if (o.timeout > 0)

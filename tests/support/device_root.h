@@ -17,6 +17,13 @@
         if (geteuid() != 0) GTEST_SKIP() << "needs root: runs the app in a device root"; \
     } while (0)
 
+// Under a user-mode emulator some things cannot hold (no empty argument
+// vector, for one): such tests skip there and say why.
+#define SKIP_IF_EMULATED(reason)                                                      \
+    do {                                                                              \
+        if (devroot::emulated()) GTEST_SKIP() << "under emulation: " << (reason);     \
+    } while (0)
+
 namespace devroot {
 
 // One stand-in run (event "start") or its death by SIGTERM (event "signal").
@@ -75,5 +82,13 @@ struct DeviceRoot {
 
 // The app binary under test: $APP_UNDER_TEST, else the one built with the tests.
 std::string app_under_test();
+
+// $APP_EMULATOR, when set, is the user-mode emulator that runs a foreign app
+// binary, with its options: "qemu-arm -L /usr/arm-linux-gnueabihf". Every
+// run of /app/bin/app then goes through it, with the app's set-user-ID bit.
+bool emulated();
+// Shell text that replaces the shell with the app named `argv0`, for tests
+// that start the app from a shell inside the root: append its arguments.
+std::string shell_exec_app(const std::string& argv0);
 
 }  // namespace devroot
