@@ -1,11 +1,88 @@
-// doom: run the game on the framebuffer for a time or until a key.
+// doom: run the game on the framebuffer for a time or until a key. The game
+// runs in a child tied to us by the parent-death signal; we only wait.
 
+#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <err.h>
+#include <fcntl.h>
+#include <limits>
+#include <linux/fb.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include "applets/applets.h"
+#include "common/decimal.h"
+#include "common/process.h"
 
-int applet_doom(const AppletArgs& args) {
+namespace {
+
+constexpr char GAME_PATH[] = "/usr/games/prboom";
+constexpr char FRAMEBUFFER_PATH[] = "/dev/fb0";
+
+// Every digit of any 32-bit resolution, and the terminating zero.
+constexpr std::size_t RESOLUTION_TEXT_SIZE = std::numeric_limits<std::uint32_t>::digits10 + 2;
+static_assert(sizeof(fb_var_screeninfo::xres) == sizeof(std::uint32_t));
+
+struct ResolutionText {
+    char width[RESOLUTION_TEXT_SIZE];
+    char height[RESOLUTION_TEXT_SIZE];
+};
+
+[[noreturn]] void usage(const AppletArgs& args) {
     std::fprintf(stderr, "usage: %s %s [seconds]\n", args.program, args.args[0]);
     std::exit(1);
+}
+
+ResolutionText read_resolution() {
+    int fd = open(FRAMEBUFFER_PATH, O_RDWR | O_CLOEXEC);
+    if (fd == -1) err(1, "open");
+    fb_var_screeninfo info{};
+    if (ioctl(fd, FBIOGET_VSCREENINFO, &info) == -1) err(1, "ioctl");
+    if (close(fd) == -1) err(1, "close");
+
+    ResolutionText text;
+    std::snprintf(text.width, sizeof text.width, "%u", info.xres);
+    std::snprintf(text.height, sizeof text.height, "%u", info.yres);
+    return text;
+}
+
+[[noreturn]] void run_game(pid_t parent) {
+    if (prctl(PR_SET_PDEATHSIG, SIGTERM) == -1) warn("prctl");
+    // A parent that ended before the request above sends no signal: end now,
+    // or the game would run on as root with nobody waiting for it.
+    if (getppid() != parent) {
+        raise(SIGTERM);
+        _exit(128 + SIGTERM);
+    }
+    if (setenv("HOME", "/root", 1) == -1 || setenv("SDL_NOMOUSE", "1", 1) == -1) err(2, "setenv");
+    become_root();
+    ResolutionText resolution = read_resolution();
+    execl(GAME_PATH, GAME_PATH, "-width", resolution.width, "-height", resolution.height,
+          static_cast<char*>(nullptr));
+    err(2, "execl");
+}
+
+}  // namespace
+
+int applet_doom(const AppletArgs& args) {
+    if (args.count != 1 && args.count != 2) usage(args);
+    long seconds = 0;
+    if (args.count == 2) {
+        std::optional<long> parsed = parse_whole_decimal(args.args[1]);
+        if (!parsed) usage(args);
+        seconds = *parsed;
+    }
+
+    const pid_t parent = getpid();
+    pid_t pid = fork();
+    if (pid == -1) err(2, "fork");
+    if (pid == 0) run_game(parent);
+
+    // Returning ends the game: the kernel sends it the parent-death signal.
+    if (seconds > 0) sleep_whole_seconds(seconds);
+    else std::getc(stdin);
+    return 0;
 }
