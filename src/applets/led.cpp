@@ -1,12 +1,86 @@
-// led: set an LED's trigger and further attributes through sysfs.
+// led: set an LED's trigger, then further attributes, through sysfs.
+//
+// Attribute names come from the caller, who may be anyone: a name may not
+// contain "/", so every path stays one component below the LED's directory.
+// "", "." and ".." name directories, which open for writing refuses.
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <err.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "applets/applets.h"
 
-int applet_led(const AppletArgs& args) {
+namespace {
+
+constexpr std::size_t LED_PATH_SIZE = 4096;
+
+// The LED's directory, then the attribute name copied in place after it.
+struct LedPathBuffer {
+    char path[LED_PATH_SIZE];
+};
+
+LedPathBuffer backlight_path{"/sys/class/leds/backlight/"};
+LedPathBuffer beeper_path{"/sys/class/leds/beeper/"};
+LedPathBuffer lightpipe_path{"/sys/class/leds/lightpipe/"};
+
+struct Led {
+    const char* name;
+    LedPathBuffer& buffer;
+};
+
+// Compared in this order; the first exact match wins.
+const Led LEDS[] = {
+    {"backlight", backlight_path},
+    {"beeper", beeper_path},
+    {"lightpipe", lightpipe_path},
+};
+
+[[noreturn]] void usage(const AppletArgs& args) {
     std::fprintf(stderr, "usage: %s %s {backlight|beeper|lightpipe} <trigger> [<param1> <value1> [...]]\n",
                  args.program, args.args[0]);
     std::exit(1);
+}
+
+// One open, one write, one checked close: sysfs takes a value per write.
+// No create or truncate flags: only attributes the kernel offers are written.
+void write_led_attribute(LedPathBuffer& buffer, std::size_t prefix_length, const char* name,
+                         const char* value) {
+    char* path = buffer.path;
+    std::strncpy(path + prefix_length, name, LED_PATH_SIZE - prefix_length);
+    if (path[LED_PATH_SIZE - 1] != '\0') errx(2, "path too long");
+
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd == -1) err(2, "open %s", path);
+    std::size_t length = std::strlen(value);
+    ssize_t written = write(fd, value, length);
+    if (written == -1) err(2, "write");
+    if (static_cast<std::size_t>(written) < length) errx(2, "partial write");
+    if (close(fd) != 0) err(2, "close");
+}
+
+// Pairs are checked as their turn comes: earlier attributes stay written.
+void write_led_attributes(LedPathBuffer& buffer, std::size_t prefix_length, const AppletArgs& args) {
+    write_led_attribute(buffer, prefix_length, "trigger", args.args[2]);
+    for (int i = 3; i < args.count; i += 2) {
+        const char* name = args.args[i];
+        if (std::strchr(name, '/')) errx(1, "invalid parameter name: %s", name);
+        write_led_attribute(buffer, prefix_length, name, args.args[i + 1]);
+    }
+}
+
+}  // namespace
+
+int applet_led(const AppletArgs& args) {
+    // Applet name, LED, trigger, then whole name/value pairs.
+    if (args.count <= 2 || args.count % 2 == 0) usage(args);
+    for (const Led& led : LEDS) {
+        if (std::strcmp(args.args[1], led.name) != 0) continue;
+        // Nothing has been copied in yet: the buffer holds just the directory.
+        write_led_attributes(led.buffer, std::strlen(led.buffer.path), args);
+        return 0;
+    }
+    usage(args);
 }
