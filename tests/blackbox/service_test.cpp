@@ -1,1 +1,99 @@
-// Tests to come.
+// service: the usage with the service list, and the init script the process becomes.
+#include "device_root.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+using devroot::DeviceRoot;
+using devroot::RunOptions;
+
+const std::string USAGE =
+    "usage: app service {start|stop|restart} <service>\nservices:\n  gen-certs\n  modem\n  nginx\n  ofono\n";
+
+TEST(Service, AnythingButAnActionAndAKnownNameGetsTheUsage) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    RunOptions o;
+    o.user = "user";
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"restart"},
+        {"nginx"},
+        {"restart", "nginx", "now"},
+        {"Restart", "nginx"},
+        {"RESTART", "nginx"},
+        {"reload", "nginx"},
+        {"start ", "nginx"},
+        {"", "nginx"},
+        {"restart", "Nginx"},
+        {"restart", ""},
+        {"restart", "httpd"},
+        {"restart", "S50nginx"},
+        {"restart", "/etc/init.d/S50nginx"},
+        {"restart", "gen-cert"},
+        {"nginx", "restart"},
+    };
+    for (const auto& tail : cases) {
+        std::vector<std::string> args{"service"};
+        args.insert(args.end(), tail.begin(), tail.end());
+        auto r = root.run(args, o);
+        std::string label = tail.empty() ? "(none)" : tail[0] + " " + tail.back();
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_EQ(r.err, USAGE) << label;
+    }
+    EXPECT_TRUE(root.records().empty());
+}
+
+struct ServiceCase {
+    std::string action, service, script, tool;
+    int status;  // what the script exits with
+};
+
+// Run by the unprivileged caller through the set-user-ID install.
+TEST(Service, TheProcessBecomesTheScriptAsRoot) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    RunOptions o;
+    o.user = "user";
+    o.env = {"PATH=/tmp", "HOME=/tmp", "IFS=/"};
+    const ServiceCase cases[] = {
+        {"restart", "nginx", "/etc/init.d/S50nginx", "S50nginx", 7},
+        {"start", "gen-certs", "/app/etc/init.d/S49gen-certs", "S49gen-certs", 0},
+        {"stop", "modem", "/etc/init.d/S38modem", "S38modem", 1},
+        {"start", "ofono", "/etc/init.d/S46ofono", "S46ofono", 3},
+    };
+    for (const ServiceCase& c : cases) {
+        root.control(c.tool, "exit " + std::to_string(c.status));
+        auto r = root.run({"service", c.action, c.service}, o);
+        EXPECT_EQ(r.status, c.status) << c.service;
+        EXPECT_EQ(r.err, "") << c.service;
+        auto runs = root.records_of(c.tool);
+        ASSERT_EQ(runs.size(), 1u) << c.service;
+        EXPECT_EQ(runs[0].all("argv"), (std::vector<std::string>{c.script, c.action}));
+        EXPECT_EQ(runs[0].get("ruid"), "0");
+        EXPECT_EQ(runs[0].get("euid"), "0");
+        EXPECT_EQ(runs[0].all("env"), std::vector<std::string>{"PATH=/usr/bin:/usr/sbin"});
+    }
+    EXPECT_EQ(root.records().size(), 4u);
+}
+
+TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
+    REQUIRE_ROOT();
+    RunOptions as_user;
+    as_user.user = "user";
+    DeviceRoot plain(false);
+    auto r = plain.run({"service", "restart", "nginx"}, as_user);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "app: setuid: Operation not permitted\n");
+    EXPECT_TRUE(plain.records().empty());
+
+    DeviceRoot root;
+    chmod(root.host_path("/etc/init.d/S50nginx").c_str(), 0644);
+    r = root.run({"service", "restart", "nginx"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.err, "app: execl: Permission denied\n");
+    EXPECT_TRUE(root.records().empty());
+}
+
+}  // namespace
