@@ -4,17 +4,17 @@
 #include <sys/resource.h>
 
 #include <cstdio>
-#include <ctime>
+#include <time.h>
 #include <vector>
 
 #include "supervisor/config.h"
 
 int main() {
-    std::timespec start, end;
-    std::clock_gettime(CLOCK_MONOTONIC, &start);
+    timespec start, end;
+    clock_gettime(CLOCK_MONOTONIC, &start);
     std::vector<SupervisedProgram> list;
     load_watchdog_config(list);
-    std::clock_gettime(CLOCK_MONOTONIC, &end);
+    clock_gettime(CLOCK_MONOTONIC, &end);
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     double ms = static_cast<double>(end.tv_sec - start.tv_sec) * 1e3 +
