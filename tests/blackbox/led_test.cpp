@@ -145,10 +145,10 @@ TEST(Led, FailingAttributeStopsTheRest) {
 TEST(Led, ShortWriteIsReported) {
     REQUIRE_ROOT();
     DeviceRoot root;
-    RunOptions o;
-    o.cwd = "/app/bin";
-    auto r = root.run_command(
-        {"/usr/bin/prlimit", "--fsize=4", "--", "./app", "led", "beeper", "none", "brightness", "123456"}, o);
+    auto r = root.run_command({"/bin/bash", "-c",
+                               "prlimit --pid $$ --fsize=4 && " + devroot::shell_exec_app("app") +
+                                   " led beeper none brightness 123456"},
+                              {});
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "app: partial write\n");
     EXPECT_EQ(root.read(attribute_path("beeper/trigger")), "none");
