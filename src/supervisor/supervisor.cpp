@@ -1,5 +1,84 @@
+// The application supervisor: prepare the data area as the starting identity,
+// become "app", enter /data, start every configured program and restart each
+// one whenever it ends, until no child is left.
+
 #include "supervisor/supervisor.h"
 
-#include <err.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
-int run_supervisor(const AppletArgs&) { errx(2, "supervisor not built yet"); }
+#include <cerrno>
+#include <cstdlib>
+#include <err.h>
+#include <pwd.h>
+#include <vector>
+
+#include "common/process.h"
+#include "supervisor/config.h"
+#include "supervisor/program.h"
+
+namespace {
+
+constexpr time_t POLL_INTERVAL = 17;  // seconds
+constexpr char PREPARATION_TOOL[] = "/usr/bin/unlock-datafs";
+constexpr char ACCOUNT[] = "app";
+constexpr char DATA_DIR[] = "/data";
+
+// Runs the tool to its end; its exit status does not matter.
+void prepare_data_area() {
+    const pid_t pid = fork();
+    if (pid == -1) err(2, "fork %s failed", PREPARATION_TOOL);
+    if (pid == 0) {
+        execl(PREPARATION_TOOL, PREPARATION_TOOL, static_cast<char*>(nullptr));
+        err(2, "execl");
+    }
+    // Wait for this child only: whoever exec'd us may have left children of
+    // its own, and reaping one of those must not pass for the tool's end.
+    if (waitpid(pid, nullptr, 0) == -1) err(2, "wait on %s", PREPARATION_TOOL);
+}
+
+// Changes the user id only: groups stay those we were started with.
+void become_app() {
+    // errno means something only when no entry comes back, and some name
+    // services leave it set on success: clear it, and trust a found entry.
+    errno = 0;
+    const passwd* account = getpwnam(ACCOUNT);
+    if (!account) {
+        if (errno != 0) errx(2, "getpwnam");
+        errx(2, "cannot determine %s's uid", ACCOUNT);
+    }
+    if (setuid(account->pw_uid) != 0) err(2, "setuid");
+}
+
+void reap(std::vector<SupervisedProgram>& programs, pid_t pid, int status) {
+    SupervisedProgram* program = find_by_pid(programs, pid);
+    if (!program) return;  // not one of ours
+    // Bits 8-15: the exit code, 0 for a child killed by a signal.
+    warnx("%s exited(%d), restarting", program->name.c_str(), (status >> 8) & 0xff);
+    start_program(*program);
+}
+
+}  // namespace
+
+int run_supervisor(const AppletArgs&) {
+    errno = 0;
+    prepare_data_area();
+    become_app();
+    if (chdir(DATA_DIR) != 0) err(2, "chdir");
+
+    std::vector<SupervisedProgram> programs;
+    load_watchdog_config(programs);
+    for (SupervisedProgram& program : programs) start_program(program);
+
+    for (;;) {
+        int status = 0;
+        const pid_t pid = waitpid(-1, &status, WNOHANG);
+        if (pid == -1) {
+            if (errno != ECHILD) err(2, "waitpid");
+            warnx("no more children, exiting");
+            std::exit(0);
+        }
+        if (pid == 0) sleep_whole_seconds(POLL_INTERVAL);
+        else reap(programs, pid, status);
+    }
+}
