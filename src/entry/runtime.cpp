@@ -1,0 +1,47 @@
+// The program is built without exception support: no unwinder, personality
+// routine or emergency pool in the binary, and none of their symbols for the
+// loader to bind on every start. What the standard library would throw (in
+// practice only when memory runs out) ends the process here instead, as an
+// uncaught exception would: a message, then abort.
+
+#include <cstdlib>
+#include <err.h>
+#include <new>
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+    warnx("%s", what);
+    std::abort();
+}
+
+void* allocate(std::size_t size) noexcept { return std::malloc(size ? size : 1); }
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (void* p = allocate(size)) return p;
+    fail("out of memory");
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+
+// The library's own definitions of these throw; ours stop.
+namespace std {
+void __throw_bad_exception() { fail("bad exception"); }
+void __throw_bad_alloc() { fail("out of memory"); }
+void __throw_bad_array_new_length() { fail("bad array new length"); }
+void __throw_bad_cast() { fail("bad cast"); }
+void __throw_bad_typeid() { fail("bad typeid"); }
+void __throw_logic_error(const char* what) { fail(what); }
+void __throw_domain_error(const char* what) { fail(what); }
+void __throw_invalid_argument(const char* what) { fail(what); }
+void __throw_length_error(const char* what) { fail(what); }
+void __throw_out_of_range(const char* what) { fail(what); }
+void __throw_out_of_range_fmt(const char* what, ...) { fail(what); }
+void __throw_runtime_error(const char* what) { fail(what); }
+void __throw_range_error(const char* what) { fail(what); }
+void __throw_overflow_error(const char* what) { fail(what); }
+void __throw_underflow_error(const char* what) { fail(what); }
+}  // namespace std
