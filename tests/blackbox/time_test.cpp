@@ -11,7 +11,7 @@ using devroot::RunOptions;
 const std::string NOW = "$(date '+%s %N')";
 
 std::vector<std::string> shell(const std::string& time_args) {
-    return {"/bin/bash", "-c", "exec -a app /app/bin/app time " + time_args};
+    return {"/bin/bash", "-c", devroot::shell_exec_app("app") + " time " + time_args};
 }
 
 struct InputCase {
