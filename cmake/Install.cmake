@@ -28,3 +28,12 @@ install(FILES dist/watchdog.conf DESTINATION /app/share/tavix
   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES docs/man/app.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES docs/man/watchdog.conf.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+
+# The install creates directories with the builder's umask; a private /app
+# would lock every caller out of the program.
+install(CODE [[
+  foreach(dir /app /app/bin /app/share /app/share/tavix)
+    file(CHMOD "$ENV{DESTDIR}${dir}" PERMISSIONS
+      OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  endforeach()
+]])

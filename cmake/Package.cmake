@@ -28,6 +28,9 @@ application supervisor that keeps the programs in
 /app/share/tavix/watchdog.conf running. See app(8) and watchdog.conf(5).")
 # The absolute destinations need a DESTDIR-style staging install.
 set(CPACK_SET_DESTDIR ON)
+# Every directory of the package is 0755, ./usr included, whatever the
+# builder's umask was when they were staged.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageDirectories.cmake)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${APP_DEB_ARCHITECTURE})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
