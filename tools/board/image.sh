@@ -1,0 +1,85 @@
+# Sourced by tools/board/run: the emulated board's machine and how its device
+# tree and initramfs are made.
+
+# The board: qemu's generic ARM machine, a Cortex-A15, 256 MiB, no network.
+# The device tree must be dumped from exactly this machine.
+MACHINE=(-M virt -cpu cortex-a15 -m 256 -nographic -nic none)
+# Without a modern virtio-mmio transport the GPU driver never attaches.
+DISPLAY_ARGS=(-device virtio-gpu-device,xres=800,yres=480 -global virtio-mmio.force-legacy=false)
+# Loaded at start-up, with what modules.dep says they need.
+MODULES=(leds-gpio ledtrig-timer virtio_mmio virtio-gpu)
+CROSS_LIB=/usr/arm-linux-gnueabihf/lib
+
+# make_dtb OUT.dtb: qemu's own tree plus the device's three LEDs on the
+# PL061 GPIO pins 0-2 (pin 3 is qemu's power button).
+make_dtb() {
+    local out=$1 dts=${1%.dtb}.dts gpio
+    local said
+    said=$(qemu-system-arm "${MACHINE[@]}" "${DISPLAY_ARGS[@]}" -machine dumpdtb="${out%.dtb}-qemu.dtb" 2>&1) ||
+        { echo "$said" >&2; return 1; }
+    dtc -q -I dtb -O dts "${out%.dtb}-qemu.dtb" > "$dts"
+    gpio=$(sed -n 's/^\t\(pl061@[0-9a-f]*\) {$/\1/p' "$dts")
+    [ -n "$gpio" ] || { echo "board: qemu's device tree has no PL061 GPIO" >&2; return 1; }
+    cat >> "$dts" <<EOF
+
+/ {
+	leds {
+		compatible = "gpio-leds";
+		backlight { label = "backlight"; gpios = <&{/$gpio} 0 0>; };
+		beeper { label = "beeper"; gpios = <&{/$gpio} 1 0>; };
+		lightpipe { label = "lightpipe"; gpios = <&{/$gpio} 2 0>; };
+	};
+};
+EOF
+    dtc -q -I dts -O dtb -o "$out" "$dts"
+}
+
+# module_closure MODULES_DIR NAME...: the modules' paths in load order, each
+# after what it needs.
+module_closure() {
+    local dir=$1; shift
+    awk -v wanted="$*" '
+        BEGIN { n = split(wanted, w, " ") }
+        { sub(":", "", $1); deps[$1] = $0; path = $1; sub(".*/", "", path); sub("\\.ko$", "", path)
+          gsub("_", "-", path); by_name[path] = $1 }
+        function load(p,   f, i, k) {
+            if (p in done) return
+            k = split(deps[p], f, " ")
+            for (i = k; i >= 2; i--) load(f[i])
+            done[p] = 1; print p
+        }
+        END { for (i = 1; i <= n; i++) { name = w[i]; gsub("_", "-", name)
+                  if (!(name in by_name)) { print "missing module " w[i] > "/dev/stderr"; exit 1 }
+                  load(by_name[name]) } }' "$dir/modules.dep"
+}
+
+# make_initramfs CACHE APP OUT.cpio: busybox as init, shell and the system's
+# tools, app installed set-user-ID root, the C library, the modules, and the
+# stand-ins from tools/board/guest.
+make_initramfs() {
+    local cache=$1 app=$2 out=$3 root version modules module
+    root=$(mktemp -d)
+    chmod 0755 "$root"
+    mkdir -p "$root"/{bin,sbin,lib,proc,sys,dev,tmp,data,root,usr/bin,usr/sbin,app/bin}
+    chmod 1777 "$root/tmp"
+    cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
+    ln -s busybox "$root/bin/sh"
+    ln -s bin/busybox "$root/init"
+    for tool in reboot poweroff hwclock; do ln -s /bin/busybox "$root/usr/sbin/$tool"; done
+    install -m 4755 "$app" "$root/app/bin/app"
+    # Callers run it as "app"; started as /app/bin/app it is the supervisor.
+    ln -s /app/bin/app "$root/usr/bin/app"
+    cp -L "$CROSS_LIB/ld-linux-armhf.so.3" "$CROSS_LIB/libc.so.6" "$root/lib/"
+    cp -R "$(dirname "${BASH_SOURCE[0]}")/guest/." "$root/"
+
+    version=$(ls "$cache/kernel/lib/modules")
+    modules=$(module_closure "$cache/kernel/lib/modules/$version" "${MODULES[@]}")
+    for module in $modules; do
+        mkdir -p "$root/lib/modules/$version/$(dirname "$module")"
+        cp "$cache/kernel/lib/modules/$version/$module" "$root/lib/modules/$version/$module"
+    done
+    echo "$modules" > "$root/etc/modules.load"
+
+    (cd "$root" && find . | cpio -o -H newc -R 0:0 --quiet) > "$out"
+    rm -rf "$root"
+}
