@@ -9,7 +9,6 @@
 namespace {
 
 using devroot::DeviceRoot;
-using devroot::Record;
 using devroot::RunOptions;
 
 const std::string USAGE = "usage: app doom [seconds]\n";
