@@ -9,24 +9,20 @@ namespace {
 constexpr char CONFIG_PATH[] = "/app/share/tavix/watchdog.conf";
 constexpr char BLANKS[] = " \t";
 
-// The tokens of one line. A zero byte ends the line's text, as in any C string.
-std::vector<std::string> split(const char* line) {
-    std::vector<std::string> tokens;
-    for (const char* p = line + std::strspn(line, BLANKS); *p; p += std::strspn(p, BLANKS)) {
-        const std::size_t length = std::strcspn(p, BLANKS);
-        tokens.emplace_back(p, length);
-        p += length;
-    }
-    return tokens;
-}
-
+// One record per line: the first token names it, the rest are its argument
+// vector. Tokens go straight into the record: a configuration may hold many
+// thousands of lines. A zero byte ends the line's text, as in any C string.
 void add_program(const char* line, std::vector<SupervisedProgram>& list) {
-    std::vector<std::string> tokens = split(line);
-    if (tokens.empty() || tokens[0][0] == '#') return;
-    if (tokens.size() < 2) return;  // a name without an executable
+    const char* p = line + std::strspn(line, BLANKS);
+    if (*p == '\0' || *p == '#') return;  // a blank line or a comment
     SupervisedProgram program;
-    program.name = std::move(tokens[0]);
-    program.args.assign(std::make_move_iterator(tokens.begin() + 1), std::make_move_iterator(tokens.end()));
+    std::size_t length = std::strcspn(p, BLANKS);
+    program.name.assign(p, length);
+    for (p += length; *(p += std::strspn(p, BLANKS)); p += length) {
+        length = std::strcspn(p, BLANKS);
+        program.args.emplace_back(p, length);
+    }
+    if (program.args.empty()) return;  // a name without an executable
     list.push_back(std::move(program));
 }
 
