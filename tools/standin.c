@@ -149,7 +149,7 @@ static void record_fds(void) {
     closedir(dir);
 }
 
-/* Signal dispositions and mask as the kernel reports them. */
+/* Signal dispositions and mask, and the file mode mask, as the kernel reports them. */
 static void record_signal_state(void) {
     FILE* status = fopen("/proc/self/status", "re");
     if (!status) return;
@@ -158,6 +158,7 @@ static void record_signal_state(void) {
         line[strcspn(line, "\n")] = '\0';
         if (!strncmp(line, "SigBlk:\t", 8)) field_text("sigblk", line + 8);
         if (!strncmp(line, "SigIgn:\t", 8)) field_text("sigign", line + 8);
+        if (!strncmp(line, "Umask:\t", 7)) field_text("umask", line + 7);
     }
     fclose(status);
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <err.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/applet.h"
@@ -31,6 +32,9 @@ void open_standard_descriptors() {
 // the parent-death signal, an ignored SIGCHLD the supervisor's reaping).
 void reset_inherited_state() {
     closefrom(3);
+    // Tools we start as root create files with our mask: a caller's 000 would
+    // make them world-writable. Keep any stricter bits the caller asked for.
+    umask(umask(0) | 022);
     for (int sig = 1; sig < NSIG; ++sig) std::signal(sig, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);

@@ -78,6 +78,26 @@ TEST(Service, TheProcessBecomesTheScriptAsRoot) {
     EXPECT_EQ(root.records().size(), 4u);
 }
 
+// A caller's loose mask must not reach a script running as root; a strict one stays.
+TEST(Service, ScriptNeverGetsALooserFileModeMaskThan022) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    RunOptions o;
+    o.user = "user";
+    const std::pair<std::string, std::string> cases[] = {
+        {"000", "0022"}, {"002", "0022"}, {"022", "0022"}, {"027", "0027"}, {"077", "0077"},
+    };
+    for (const auto& [caller, script] : cases) {
+        auto r = root.run_command(
+            {"/bin/bash", "-c", "umask " + caller + "; " + devroot::shell_exec_app("app") + " service start ofono"},
+            o);
+        EXPECT_EQ(r.status, 0) << r.err;
+        auto runs = root.records_of("S46ofono");
+        ASSERT_FALSE(runs.empty());
+        EXPECT_EQ(runs.back().get("umask"), script) << "caller's umask " << caller;
+    }
+}
+
 TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
     REQUIRE_ROOT();
     RunOptions as_user;
