@@ -2,6 +2,7 @@
 // supervisor or the applet named by the first argument.
 
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <err.h>
@@ -41,6 +42,13 @@ void reset_inherited_state() {
     sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
+// err() and warn() print a line in pieces; a concurrent child's lines (the
+// supervisor's programs, a power child) could land between them.
+void write_diagnostics_by_line() {
+    static char buffer[BUFSIZ];
+    std::setvbuf(stderr, buffer, _IOLBF, sizeof buffer);
+}
+
 void reset_environment() {
     if (clearenv() != 0) errx(2, "clearenv");
     if (setenv("PATH", "/usr/bin:/usr/sbin", 1) == -1) err(2, "setenv");
@@ -50,6 +58,7 @@ void reset_environment() {
 
 int main(int argc, char* argv[]) {
     open_standard_descriptors();
+    write_diagnostics_by_line();
     reset_inherited_state();
     reset_environment();
 
