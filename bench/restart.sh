@@ -3,7 +3,8 @@
 # with 1,000 programs that all exit at once, then left idle.
 #   restart.sh IDLE_SECONDS
 # Leaves the supervisor's time-stamped lines in /tmp/supervisor.log and prints
-# "release TIME" (when the programs were let go), "idle_start/idle_end
+# "release TIME" (when the programs were let go), "burst_start/burst_end
+# CPU_NS" (the supervisor's CPU time around the restarts), "idle_start/idle_end
 # CPU_NS SWITCHES" (the supervisor's CPU time and voluntary context switches
 # around the idle period) and "idle_seconds N". The root has no awk: bench/run
 # does the arithmetic.
@@ -33,17 +34,20 @@ supervisor=$!
 exec 3> /tmp/hold
 wait_for 120 all_started
 
+cpu_ns() { cut -d' ' -f1 "/proc/$supervisor/schedstat"; }
+switches() { grep '^voluntary_ctxt_switches' "/proc/$supervisor/status" | cut -f2; }
+
 # The supervisor now sleeps out its poll interval; all programs exit now.
+echo "burst_start $(cpu_ns)"
 touch /tmp/released
 clock_release=$(/bench/stamp <<< x | cut -d' ' -f1)
 exec 3>&-
 wait_for 60 all_restarted
+echo "burst_end $(cpu_ns)"
 
 echo "release $clock_release"
 
 # Idle: every program runs, none exits; only the supervisor's polls remain.
-cpu_ns() { cut -d' ' -f1 "/proc/$supervisor/schedstat"; }
-switches() { grep '^voluntary_ctxt_switches' "/proc/$supervisor/status" | cut -f2; }
 echo "idle_start $(cpu_ns) $(switches)"
 sleep "$idle"
 echo "idle_end $(cpu_ns) $(switches)"
