@@ -61,16 +61,12 @@ make_initramfs() {
     root=$(mktemp -d)
     chmod 0755 "$root"
     mkdir -p "$root"/{bin,sbin,lib,proc,sys,dev,tmp,data,root,usr/bin,usr/sbin,app/bin}
-    chmod 1777 "$root/tmp"
+    cp -R "$(dirname "${BASH_SOURCE[0]}")/guest/." "$root/"
     cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
     ln -s busybox "$root/bin/sh"
     ln -s bin/busybox "$root/init"
     for tool in reboot poweroff hwclock; do ln -s /bin/busybox "$root/usr/sbin/$tool"; done
-    install -m 4755 "$app" "$root/app/bin/app"
-    # Callers run it as "app"; started as /app/bin/app it is the supervisor.
-    ln -s /app/bin/app "$root/usr/bin/app"
     cp -L "$CROSS_LIB/ld-linux-armhf.so.3" "$CROSS_LIB/libc.so.6" "$root/lib/"
-    cp -R "$(dirname "${BASH_SOURCE[0]}")/guest/." "$root/"
 
     version=$(ls "$cache/kernel/lib/modules")
     modules=$(module_closure "$cache/kernel/lib/modules/$version" "${MODULES[@]}")
@@ -79,6 +75,13 @@ make_initramfs() {
         cp "$cache/kernel/lib/modules/$version/$module" "$root/lib/modules/$version/$module"
     done
     echo "$modules" > "$root/etc/modules.load"
+
+    # Whatever the umask: every user may read and run what is here.
+    chmod -R u=rwX,go=rX "$root"
+    chmod 1777 "$root/tmp"
+    install -m 4755 "$app" "$root/app/bin/app"
+    # Callers run it as "app"; started as /app/bin/app it is the supervisor.
+    ln -s /app/bin/app "$root/usr/bin/app"
 
     (cd "$root" && find . | cpio -o -H newc -R 0:0 --quiet) > "$out"
     rm -rf "$root"
