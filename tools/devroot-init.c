@@ -14,6 +14,9 @@
  *   --timeout S --signal N       send signal N (default 9) to the command after S seconds
  *   --linger S                   after the command ends, wait this long for the rest
  *   --result FILE                write "status=" and "elapsed_ms=" of the command there
+ *   --rlimit NAME=N              soft and hard limit for the command (repeatable), set
+ *                                after the identity change as an unprivileged caller would;
+ *                                NAME is nofile, nproc, core, stack, fsize or as
  *
  * The exit status is the command's (128 + signal when it was killed).
  */
@@ -24,6 +27,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -45,6 +49,9 @@ struct options {
     double timeout, linger;
     int signal;
     const char* result;
+    int rlimit_names[MAX_LIST];
+    rlim_t rlimit_values[MAX_LIST];
+    int rlimit_count;
     char** command;
 };
 
@@ -76,6 +83,31 @@ static void parse_user(char* text) {
         opt.groups[opt.group_count++] = (gid_t)strtoul(g, NULL, 10);
 }
 
+static void parse_rlimit(const char* text) {
+    static const struct {
+        const char* name;
+        int resource;
+    } names[] = {{"nofile", RLIMIT_NOFILE}, {"nproc", RLIMIT_NPROC}, {"core", RLIMIT_CORE},
+                 {"stack", RLIMIT_STACK},   {"fsize", RLIMIT_FSIZE}, {"as", RLIMIT_AS}};
+    const char* eq = strchr(text, '=');
+    if (!eq || opt.rlimit_count >= MAX_LIST) die("bad --rlimit");
+    for (size_t i = 0; i < sizeof names / sizeof *names; ++i) {
+        if (strlen(names[i].name) != (size_t)(eq - text) || strncmp(names[i].name, text, (size_t)(eq - text)))
+            continue;
+        opt.rlimit_names[opt.rlimit_count] = names[i].resource;
+        opt.rlimit_values[opt.rlimit_count++] = (rlim_t)strtoull(eq + 1, NULL, 10);
+        return;
+    }
+    die("unknown --rlimit name");
+}
+
+static void apply_rlimits(void) {
+    for (int i = 0; i < opt.rlimit_count; ++i) {
+        struct rlimit limit = {opt.rlimit_values[i], opt.rlimit_values[i]};
+        if (setrlimit(opt.rlimit_names[i], &limit)) die("cannot set the requested limit");
+    }
+}
+
 static void parse_options(int argc, char** argv) {
     int i = 1;
     for (; i < argc && strcmp(argv[i], "--"); ++i) {
@@ -94,6 +126,7 @@ static void parse_options(int argc, char** argv) {
         else if (!strcmp(o, "--signal")) opt.signal = atoi(v);
         else if (!strcmp(o, "--linger")) opt.linger = atof(v);
         else if (!strcmp(o, "--result")) opt.result = v;
+        else if (!strcmp(o, "--rlimit")) parse_rlimit(v);
         else die("unknown option");
     }
     if (i + 1 >= argc) die("no command");
@@ -121,10 +154,12 @@ int main(int argc, char** argv) {
     if (command == -1) die("fork");
     if (command == 0) {
         opt.command[0] = opt.argv0 ? (char*)opt.argv0 : path;
+        closefrom(3);  /* the command sees 0-2 only, whatever the test runner leaked */
         for (int i = 0; i < opt.close_count; ++i) close(opt.close_fds[i]);
         if (setgroups((size_t)opt.group_count, opt.groups) || setgid(opt.gid) || setuid(opt.uid))
             die("cannot take the requested identity");
         if (chdir(opt.cwd)) die("cannot enter the working directory");
+        apply_rlimits();
         sigset_t none;
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, NULL);

@@ -236,6 +236,10 @@ int main(int argc, char** argv) {
     field("ppid", "%d", getppid());
     field("time_ms", "%lld", monotonic_ms());
     for (int i = 0; i < argc; ++i) field_text("argv", argv[i]);
+    char exe[PATH_MAX];
+    ssize_t exe_length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    exe[exe_length > 0 ? exe_length : 0] = '\0';
+    field_text("exe", exe);  /* which file ran, whatever argv[0] claims */
     record_identity();
     char cwd[PATH_MAX];
     field_text("cwd", getcwd(cwd, sizeof cwd) ? cwd : "?");

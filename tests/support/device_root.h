@@ -42,6 +42,7 @@ struct RunOptions {
     std::string cwd = "/";
     std::vector<std::string> env;   // the caller's environment, NAME=VALUE
     std::vector<int> close_fds;     // descriptors the caller leaves closed
+    std::vector<std::string> rlimits;  // "nofile=3": soft and hard limit the caller sets
     double timeout = 0;             // then send `signal` to the app
     int signal = 9;
     double linger = 0;              // how long to wait for background processes
