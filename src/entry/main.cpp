@@ -7,7 +7,9 @@
 #include <cstring>
 #include <err.h>
 #include <fcntl.h>
+#include <sys/auxv.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "common/applet.h"
@@ -18,9 +20,18 @@ namespace {
 
 constexpr char SUPERVISOR_PATH[] = "/app/bin/app";
 
+// In a set-user-ID start the C library has already put /dev/full, write-only,
+// on a closed stdin; the tools we start get /dev/null there as in any start.
+bool stdin_filled_by_libc() {
+    struct stat st{};
+    return getauxval(AT_SECURE) != 0 && fstat(0, &st) == 0 && S_ISCHR(st.st_mode) &&
+           st.st_rdev == makedev(1, 7) && (fcntl(0, F_GETFL) & O_ACCMODE) == O_WRONLY;
+}
+
 // A caller may start us with 0-2 closed so that the next file we open (an LED
 // attribute, say) becomes stderr. Fill the gaps before anything is opened.
 void open_standard_descriptors() {
+    if (stdin_filled_by_libc()) close(0);
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1) continue;
         int null_fd = open("/dev/null", O_RDWR);
