@@ -240,6 +240,78 @@ std::vector<Case> entry_cases() {
     return cases;
 }
 
+std::vector<Case> applet_cases() {
+    const std::string big(128 * 1024 - 1, 'n');
+    const std::string dir = "/sys/class/leds/backlight/";
+    const std::string trigger = dir + "trigger";
+    const std::string led_usage =
+        "usage: app led {backlight|beeper|lightpipe} <trigger> [<param1> <value1> [...]]\n";
+    const std::string service_usage =
+        "usage: app service {start|stop|restart} <service>\nservices:\n  gen-certs\n  modem\n  nginx\n  ofono\n";
+    const std::string no_fb = "app: ioctl: Inappropriate ioctl for device\n";  // the root has no framebuffer
+    std::vector<Case> cases;
+
+    // Attribute names the caller makes up: one component below the LED's
+    // directory, and never a directory itself.
+    struct Name {
+        std::string name;
+        int status;
+        std::string err;
+    };
+    const Name names[] = {
+        {"/", 1, "app: invalid parameter name: /\n"},
+        {"../../../../etc/passwd", 1, "app: invalid parameter name: ../../../../etc/passwd\n"},
+        {"brightness/", 1, "app: invalid parameter name: brightness/\n"},
+        {"..", 2, "app: open " + dir + "..: Is a directory\n"},
+        {".", 2, "app: open " + dir + ".: Is a directory\n"},
+        {"", 2, "app: open " + dir + ": Is a directory\n"},
+        {"nosuch", 2, "app: open " + dir + "nosuch: No such file or directory\n"},
+        {"\xff\xfe", 2, "app: open " + dir + "\xff\xfe: No such file or directory\n"},
+        {big, 2, "app: path too long\n"},
+    };
+    for (const Name& n : names)
+        cases.push_back({"attribute name \"" + n.name.substr(0, 24) + "\"", {"led", "backlight", "timer", n.name, "1"},
+                         opts("user"), n.status, n.err, {}, {{trigger, "timer"}}});
+    for (const char* led : {"../leds/backlight", "backlight/", "backlight/..", "", ".", "\xff"})
+        cases.push_back({std::string("LED name ") + led, {"led", led, "timer"}, opts("user"), 1, led_usage, {}, {}});
+    cases.push_back({"non-UTF-8 and 128 KiB values", {"led", "beeper", "\xff\xfe", "brightness", big},
+                     opts("user"), 0, "", {}, {{"/sys/class/leds/beeper/trigger", "\xff\xfe"},
+                                                {"/sys/class/leds/beeper/brightness", big}}});
+
+    cases.push_back({"service script from the caller's PATH", {"service", "start", "nginx"},
+                     opts("user", {}, hazard_environment()), 0, "", {"S50nginx"}, {}});
+    for (const char* name : {"../../tmp/hostile/bin/sh", "/etc/init.d/S50nginx", "S50nginx", "nginx\xff", ""})
+        cases.push_back({std::string("service name ") + name, {"service", "restart", name}, opts("user"), 1,
+                         service_usage, {}, {}});
+
+    cases.push_back({"time: 128 KiB of nines", {"time", std::string(big.size(), '9'), "0"}, opts("user"), 2,
+                     "app: failed to set time: Invalid argument\n", {}, {}});
+    cases.push_back({"time: non-UTF-8 seconds", {"time", "\xff", "0"}, opts("user"), 1,
+                     "app: cannot parse seconds parameter\n", {}, {}});
+    cases.push_back({"time: every hazard", {"time", "1", "1000000000"}, opts("user", {}, hazard_environment()), 1,
+                     "app: nanosecond value out of range\n", {}, {}});
+
+    cases.push_back({"doom: every hazard", {"doom", "1"}, opts("user", {}, hazard_environment()), 0, no_fb, {}, {}});
+    cases.push_back({"doom: non-UTF-8 seconds", {"doom", "\xff"}, opts("user"), 1, "usage: app doom [seconds]\n", {}, {}});
+
+    // A file the app opens must never become one of the caller's standard streams.
+    for (const std::string user : {"user", ""}) {
+        const std::string who = user.empty() ? " (root)" : " (set-user-ID)";
+        for (int fd : {0, 1, 2}) {
+            const std::string closed = "fd " + std::to_string(fd) + " closed" + who;
+            cases.push_back({closed + ", led", {"led", "lightpipe", "heartbeat", "delay_on", "100"}, opts(user, {fd}), 0,
+                             "", {}, {{"/sys/class/leds/lightpipe/trigger", "heartbeat"},
+                                      {"/sys/class/leds/lightpipe/delay_on", "100"}}});
+            cases.push_back({closed + ", led diagnostic", {"led", "backlight", "none", "x/y", "1"}, opts(user, {fd}), 1,
+                             fd == 2 ? "" : "app: invalid parameter name: x/y\n", {}, {{trigger, "none"}}});
+            cases.push_back({closed + ", service", {"service", "stop", "modem"}, opts(user, {fd}), 0, "",
+                             {"S38modem"}, {}});
+            cases.push_back({closed + ", doom", {"doom", "1"}, opts(user, {fd}), 0, fd == 2 ? "" : no_fb, {}, {}});
+        }
+    }
+    return cases;
+}
+
 // The dynamic loader needs one descriptor beyond 0-2; below that it refuses
 // to start the program (127), and in a set-user-ID start with a standard
 // descriptor closed the C library halts it (SIGSEGV) before anything runs.
@@ -257,6 +329,12 @@ std::vector<Case> limit_cases() {
         cases.push_back({"nproc 0, nofile 4" + who, {"reboot", "3601"}, opts(user, {}, {}, {"nproc=0", "nofile=4"}), 1,
                          "app: seconds outside of [0, 3600] interval\n", {}, {}});
     }
+    cases.push_back({"nofile 4, led", {"led", "beeper", "none", "brightness", "0"}, opts("user", {}, {}, {"nofile=4"}),
+                     0, "", {}, {{"/sys/class/leds/beeper/trigger", "none"}, {"/sys/class/leds/beeper/brightness", "0"}}});
+    cases.push_back({"nofile 3, fd 2 closed, led", {"led", "beeper", "none"}, opts("user", {2}, {}, {"nofile=3"}),
+                     127, ANY, {}, {}});
+    cases.push_back({"nproc 0, doom", {"doom", "1"}, opts("user", {}, {}, {"nproc=0"}), 0,
+                     "app: ioctl: Inappropriate ioctl for device\n", {}, {}});
     cases.push_back({"nofile 0, fd 0 closed (set-user-ID)", {"reboot", "0"}, opts("user", {0}, {}, {"nofile=0"}),
                      128 + SIGSEGV, ANY, {}, {}});
     cases.push_back({"nofile 0, fd 0 closed (root)", {"reboot", "0"}, opts("", {0}, {}, {"nofile=0"}), 127, ANY, {}, {}});
@@ -272,6 +350,8 @@ void run_table(const std::vector<Case>& cases) {
 }
 
 TEST(Hostile, EntryAndPowerApplets) { run_table(entry_cases()); }
+
+TEST(Hostile, Applets) { run_table(applet_cases()); }
 
 TEST(Hostile, ResourceLimitsAtTheirMinimum) {
 #if APP_SANITIZED
