@@ -1,8 +1,13 @@
 #!/bin/sh
-# imports.sh BINARY: C source naming every function BINARY imports, in a table
-# the linker keeps; declared without headers, so any prototype will do.
+# imports.sh BINARY REFERENCE: C source naming every function BINARY imports
+# and REFERENCE does not, in a table the linker keeps; declared without
+# headers, so any prototype will do.
 set -e
-names=$(nm -D --undefined-only "$1" | awk '$1 == "U" {sub(/@.*/, "", $2); print $2}')
+imports() { nm -D --undefined-only "$1" | awk '$1 == "U" {sub(/@.*/, "", $2); print $2}' | sort; }
+own=$(mktemp)
+trap 'rm -f "$own"' EXIT
+imports "$2" > "$own"
+names=$(imports "$1" | comm -23 - "$own")
 for name in $names; do echo "extern void $name(void);"; done
 echo "void (*const bench_imports[])(void) = {"
 for name in $names; do echo "    $name,"; done
