@@ -1,26 +1,35 @@
 #include "supervisor/config.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 namespace {
 
 constexpr char CONFIG_PATH[] = "/app/share/tavix/watchdog.conf";
-constexpr char BLANKS[] = " \t";
+// Tokens are separated by runs of spaces and tabs. A zero byte ends the
+// line's text, as in any C string.
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+const char* skip_blanks(const char* p) {
+    while (is_blank(*p)) ++p;
+    return p;
+}
+const char* token_end(const char* p) {
+    while (*p != '\0' && !is_blank(*p)) ++p;
+    return p;
+}
 
 // One record per line: the first token names it, the rest are its argument
 // vector. Tokens go straight into the record: a configuration may hold many
-// thousands of lines. A zero byte ends the line's text, as in any C string.
+// thousands of lines.
 void add_program(const char* line, std::vector<SupervisedProgram>& list) {
-    const char* p = line + std::strspn(line, BLANKS);
+    const char* p = skip_blanks(line);
     if (*p == '\0' || *p == '#') return;  // a blank line or a comment
     SupervisedProgram program;
-    std::size_t length = std::strcspn(p, BLANKS);
-    program.name.assign(p, length);
-    for (p += length; *(p += std::strspn(p, BLANKS)); p += length) {
-        length = std::strcspn(p, BLANKS);
-        program.args.emplace_back(p, length);
+    const char* end = token_end(p);
+    program.name.assign(p, end);
+    for (p = skip_blanks(end); *p != '\0'; p = skip_blanks(end)) {
+        end = token_end(p);
+        program.args.emplace_back(p, end);
     }
     if (program.args.empty()) return;  // a name without an executable
     list.push_back(std::move(program));
