@@ -3,9 +3,9 @@
  *
  *   timeit RUNS WARMUP -- COMMAND [ARG...] [-- COMMAND [ARG...]]...
  *
- * The commands take turns, one run each per round, so that a busy machine
- * slows them alike; WARMUP rounds are run first and not counted. Every run
- * gets /dev/null as its standard streams. Prints one line per command:
+ * The commands take turns, one run each per round and a different one first
+ * in each round, so that a busy machine slows them alike; WARMUP rounds are
+ * run first and not counted. Every run gets /dev/null as its standard streams. Prints one line per command:
  *   median p10 p90 min max (microseconds) and the command's exit status.
  */
 #include <fcntl.h>
@@ -73,7 +73,8 @@ int main(int argc, char** argv) {
     int status[MAX_COMMANDS];
     if (!samples) return 125;
     for (int round = -warmup; round < runs; ++round)
-        for (int c = 0; c < count; ++c) {
+        for (int i = 0; i < count; ++i) {
+            int c = (i + round + warmup) % count;  // each command leads a round in turn
             double t = run_once(commands[c], &actions, &status[c]);
             if (round >= 0) samples[c * runs + round] = t;
         }
