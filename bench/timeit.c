@@ -5,8 +5,9 @@
  *
  * The commands take turns, one run each per round and a different one first
  * in each round, so that a busy machine slows them alike; WARMUP rounds are
- * run first and not counted. Every run gets /dev/null as its standard streams. Prints one line per command:
- *   median p10 p90 min max (microseconds) and the command's exit status.
+ * run first and not counted. Every run gets /dev/null as its standard streams.
+ * Prints one line per command: median p10 p90 min max (microseconds) and the
+ * command's exit status.
  */
 #include <fcntl.h>
 #include <spawn.h>
