@@ -105,9 +105,9 @@ void run_case(const DeviceRoot& root, const Case& c) {
     ++invocations;
 
     EXPECT_EQ(r.status, c.status) << c.label << "\n" << r.err.substr(0, 300);
+    // Texts of 128 KiB stay out of the failure message.
     if (c.err != ANY) {
-        EXPECT_EQ(r.err.substr(0, 4096), c.err.substr(0, 4096)) << c.label;
-        EXPECT_EQ(r.err.size(), c.err.size()) << c.label;
+        EXPECT_TRUE(r.err == c.err) << c.label << ": stderr " << r.err.substr(0, 300);
     }
     EXPECT_EQ(r.out, "") << c.label;
 
