@@ -3,7 +3,7 @@
 # and REFERENCE does not, in a table the linker keeps; declared without
 # headers, so any prototype will do.
 set -e
-imports() { nm -D --undefined-only "$1" | awk '$1 == "U" {sub(/@.*/, "", $2); print $2}' | sort; }
+imports() { "${NM:-nm}" -D --undefined-only "$1" | awk '$1 == "U" {sub(/@.*/, "", $2); print $2}' | sort; }
 own=$(mktemp)
 trap 'rm -f "$own"' EXIT
 imports "$2" > "$own"
