@@ -296,6 +296,15 @@ std::vector<Case> applet_cases() {
     cases.push_back({"doom: every hazard", {"doom", "1"}, opts("user", {}, hazard_environment()), 0, no_fb, {}, {}});
     cases.push_back({"doom: non-UTF-8 seconds", {"doom", "\xff"}, opts("user"), 1, "usage: app doom [seconds]\n", {}, {}});
 
+    // The supervisor, started by anyone: the preparation tool sees only the
+    // fixed environment; with nothing configured it ends at once.
+    const std::string no_children = "app: no more children, exiting\n";
+    RunOptions supervisor_path = opts("user", {}, hazard_environment());
+    supervisor_path.argv0 = "/app/bin/app";
+    cases.push_back({"supervisor: every hazard", {}, supervisor_path, 0, no_children, {"unlock-datafs"}, {}});
+    cases.push_back({"watchdog: every hazard", {"watchdog", "\xff"}, opts("user", {}, hazard_environment()), 0,
+                     no_children, {"unlock-datafs"}, {}});
+
     // A file the app opens must never become one of the caller's standard streams.
     for (const std::string user : {"user", ""}) {
         const std::string who = user.empty() ? " (root)" : " (set-user-ID)";
@@ -309,6 +318,8 @@ std::vector<Case> applet_cases() {
             cases.push_back({closed + ", service", {"service", "stop", "modem"}, opts(user, {fd}), 0, "",
                              {"S38modem"}, {}});
             cases.push_back({closed + ", doom", {"doom", "1"}, opts(user, {fd}), 0, fd == 2 ? "" : no_fb, {}, {}});
+            cases.push_back({closed + ", watchdog", {"watchdog"}, opts(user, {fd}), 0, fd == 2 ? "" : no_children,
+                             {"unlock-datafs"}, {}});
         }
     }
     return cases;
