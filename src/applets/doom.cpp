@@ -43,7 +43,7 @@ ResolutionText read_resolution() {
     if (ioctl(fd, FBIOGET_VSCREENINFO, &info) == -1) err(1, "ioctl");
     if (close(fd) == -1) err(1, "close");
 
-    ResolutionText text;
+    ResolutionText text{};
     std::snprintf(text.width, sizeof text.width, "%u", info.xres);
     std::snprintf(text.height, sizeof text.height, "%u", info.yres);
     return text;

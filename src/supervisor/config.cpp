@@ -40,7 +40,7 @@ void add_program(const char* line, std::vector<SupervisedProgram>& list) {
 void parse_watchdog_config(FILE* stream, std::vector<SupervisedProgram>& list) {
     char* line = nullptr;
     std::size_t capacity = 0;
-    ssize_t length;
+    ssize_t length = 0;
     while ((length = getline(&line, &capacity, stream)) != -1) {
         if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
         add_program(line, list);
