@@ -35,7 +35,9 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
-// The library's own definitions of these throw; ours stop.
+// The library's own definitions of these throw; ours stop. Their names and
+// their namespace are the implementation's: replacing them is the point.
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,cert-dcl50-cpp)
 namespace std {
 void __throw_bad_exception() { fail("bad exception"); }
 void __throw_bad_alloc() { fail("out of memory"); }
@@ -53,3 +55,4 @@ void __throw_range_error(const char* what) { fail(what); }
 void __throw_overflow_error(const char* what) { fail(what); }
 void __throw_underflow_error(const char* what) { fail(what); }
 }  // namespace std
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,cert-dcl50-cpp)
