@@ -3,7 +3,7 @@
 
 add_compile_options(
   -Wall -Wextra -Wpedantic -Wshadow -Wformat=2 -Wformat-security
-  -fstack-protector-strong
+  -fstack-protector-strong -fstack-clash-protection
   -ffunction-sections -fdata-sections
 )
 if(APP_WERROR)
