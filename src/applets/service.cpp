@@ -27,10 +27,11 @@ constexpr std::array<ServiceEntry, 4> ServiceTable{{
     {"ofono", "/etc/init.d/S46ofono"},
 }};
 static_assert(strictly_sorted(ServiceTable));
+constexpr auto SERVICE_LIST = indented_names<ServiceTable>();
 
 [[noreturn]] void usage(const AppletArgs& args) {
     std::fprintf(stderr, "usage: %s %s {start|stop|restart} <service>\nservices:%s\n", args.program,
-                 args.args[0], indented_names(ServiceTable).c_str());
+                 args.args[0], SERVICE_LIST.data());
     std::exit(1);
 }
 

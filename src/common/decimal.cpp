@@ -1,23 +1,20 @@
 #include "common/decimal.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 
-namespace {
-
-template <typename Number, Number (*parse)(const char*, char**, int)>
-std::optional<Number> parse_whole(const char* text) {
+std::optional<long long> parse_whole_decimal64(const char* text) {
     char* end = nullptr;
-    Number value = parse(text, &end, 10);  // ERANGE saturates; that is wanted
+    long long value = std::strtoll(text, &end, 10);  // out of range saturates; that is wanted
     if (end == text || *end != '\0') return std::nullopt;
     return value;
 }
 
-}  // namespace
-
+// strtol's reading is strtoll's saturated at long's limits: one parser serves
+// both widths (on 64-bit targets the two are the same).
 std::optional<long> parse_whole_decimal(const char* text) {
-    return parse_whole<long, std::strtol>(text);
-}
-
-std::optional<long long> parse_whole_decimal64(const char* text) {
-    return parse_whole<long long, std::strtoll>(text);
+    std::optional<long long> value = parse_whole_decimal64(text);
+    if (!value) return std::nullopt;
+    return static_cast<long>(std::clamp<long long>(*value, LONG_MIN, LONG_MAX));
 }

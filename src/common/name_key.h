@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 struct NameKey {
@@ -40,13 +39,20 @@ const Entry* find_by_name(const std::array<Entry, N>& table, NameKey key) {
     return it != table.end() && it->name == key ? &*it : nullptr;
 }
 
-// "\n  name" for every entry, in table order: the list part of usage texts.
-template <typename Entry, std::size_t N>
-std::string indented_names(const std::array<Entry, N>& table) {
-    std::string text;
-    for (const Entry& e : table) {
-        text += "\n  ";
-        text.append(e.name.text, e.name.length);
+// "\n  name" for every entry, in table order, as a zero-terminated constant:
+// the list part of usage texts, made by the compiler rather than at each call.
+template <const auto& Table>
+constexpr auto indented_names() {
+    constexpr std::size_t size = [] {
+        std::size_t n = 1;
+        for (const auto& e : Table) n += 3 + e.name.length;
+        return n;
+    }();
+    std::array<char, size> text{};
+    std::size_t at = 0;
+    for (const auto& e : Table) {
+        for (char c : std::string_view("\n  ")) text[at++] = c;
+        for (char c : e.name.view()) text[at++] = c;
     }
     return text;
 }

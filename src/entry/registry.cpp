@@ -20,6 +20,7 @@ constexpr std::array<RegistryEntry, 7> AppletRegistry{{
     {"watchdog", run_supervisor},
 }};
 static_assert(strictly_sorted(AppletRegistry));
+constexpr auto APPLET_LIST = indented_names<AppletRegistry>();
 
 }  // namespace
 
@@ -30,6 +31,6 @@ AppletHandler find_applet(const char* name) {
 
 void print_applet_usage(const char* program) {
     std::fprintf(stderr, "usage: %s <applet> [<options>]\napplets:%s\n", program,
-                 indented_names(AppletRegistry).c_str());
+                 APPLET_LIST.data());
     std::exit(1);
 }

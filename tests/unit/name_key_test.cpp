@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <string>
 
 #include "common/name_key.h"
 
@@ -43,7 +44,9 @@ TEST(NameKey, LookupIsAnExactMatchOnLengthAndBytes) {
 }
 
 TEST(NameKey, IndentedNamesListsEntriesInTableOrder) {
-    EXPECT_EQ(indented_names(TABLE), "\n  doom\n  led\n  time");
+    constexpr auto text = indented_names<TABLE>();
+    EXPECT_EQ(std::string(text.data()), "\n  doom\n  led\n  time");
+    EXPECT_EQ(text.size(), sizeof("\n  doom\n  led\n  time"));
 }
 
 }  // namespace
