@@ -1,7 +1,6 @@
 // doom: run the game on the framebuffer for a time or until a key. The game
 // runs in a child tied to us by the parent-death signal; we only wait.
 
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +9,6 @@
 #include <limits>
 #include <linux/fb.h>
 #include <sys/ioctl.h>
-#include <sys/prctl.h>
 #include <unistd.h>
 
 #include "applets/applets.h"
@@ -50,13 +48,8 @@ ResolutionText read_resolution() {
 }
 
 [[noreturn]] void run_game(pid_t parent) {
-    if (prctl(PR_SET_PDEATHSIG, SIGTERM) == -1) warn("prctl");
-    // A parent that ended before the request above sends no signal: end now,
-    // or the game would run on as root with nobody waiting for it.
-    if (getppid() != parent) {
-        raise(SIGTERM);
-        _exit(128 + SIGTERM);
-    }
+    // The game must never run on as root with nobody waiting for it.
+    tie_to_parent(parent);
     if (setenv("HOME", "/root", 1) == -1 || setenv("SDL_NOMOUSE", "1", 1) == -1) err(2, "setenv");
     become_root();
     ResolutionText resolution = read_resolution();

@@ -1,10 +1,16 @@
 // Small process helpers shared by the applets and the supervisor.
 #pragma once
 
+#include <sys/types.h>
+
 #include <ctime>
 
 // Sleeps the whole time even when signals interrupt it; other failures end it.
 void sleep_whole_seconds(time_t seconds);
+
+// In a child: asks for SIGTERM when `parent` dies. A parent that is already
+// gone sends nothing, so the child then ends at once, as that signal would.
+void tie_to_parent(pid_t parent);
 
 // Makes the real user id root before a system tool runs, or ends with status 2.
 void become_root();

@@ -1,30 +1,17 @@
 #include "supervisor/program.h"
 
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <err.h>
+
+#include "common/process.h"
 
 namespace {
 
-// Ends this process the way a SIGTERM with its default action would.
-[[noreturn]] void die_as_terminated() {
-    std::signal(SIGTERM, SIG_DFL);
-    sigset_t term;
-    sigemptyset(&term);
-    sigaddset(&term, SIGTERM);
-    sigprocmask(SIG_UNBLOCK, &term, nullptr);
-    raise(SIGTERM);
-    _exit(128 + SIGTERM);
-}
-
 [[noreturn]] void run_child(const SupervisedProgram& program, pid_t supervisor) {
-    if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) warn("prctl");
-    // The supervisor may have died before the request above: nobody would
-    // signal us then, and we must not run on unsupervised.
-    if (getppid() != supervisor) die_as_terminated();
+    // Never run on unsupervised, even if the supervisor died just now.
+    tie_to_parent(supervisor);
 
     std::vector<char*> argv;
     for (const std::string& arg : program.args) argv.push_back(const_cast<char*>(arg.c_str()));
