@@ -14,9 +14,11 @@
  *   --timeout S --signal N       send signal N (default 9) to the command after S seconds
  *   --linger S                   after the command ends, wait this long for the rest
  *   --result FILE                write "status=" and "elapsed_ms=" of the command there
- *   --rlimit NAME=N              soft and hard limit for the command (repeatable), set
- *                                after the identity change as an unprivileged caller would;
- *                                NAME is nofile, nproc, core, stack, fsize or as
+ *   --rlimit NAME=N              soft limit for the command (repeatable), set after the
+ *                                identity change as an unprivileged caller would; NAME is
+ *                                nofile, nproc, core, stack, fsize or as. The hard limit
+ *                                stays: only CAP_SYS_RESOURCE lifts a lowered one again,
+ *                                and some machines' root lacks it
  *
  * The exit status is the command's (128 + signal when it was killed).
  */
@@ -103,7 +105,9 @@ static void parse_rlimit(const char* text) {
 
 static void apply_rlimits(void) {
     for (int i = 0; i < opt.rlimit_count; ++i) {
-        struct rlimit limit = {opt.rlimit_values[i], opt.rlimit_values[i]};
+        struct rlimit limit;
+        if (getrlimit(opt.rlimit_names[i], &limit)) die("cannot read a limit");
+        limit.rlim_cur = opt.rlimit_values[i];
         if (setrlimit(opt.rlimit_names[i], &limit)) die("cannot set the requested limit");
     }
 }

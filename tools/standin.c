@@ -12,6 +12,7 @@
  *   sleep MS        sleep this long before ending (SIGTERM still recorded)
  *   kill SIG        end by this signal instead of exiting
  *   remove-after N  on the Nth run, unlink the executable (argv[0])
+ *   write N         write N bytes to /records/<its name>.out, created anew
  */
 
 #include <dirent.h>
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <limits.h>
+#include <sched.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -26,6 +28,8 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -40,6 +44,7 @@ struct control {
     long sleep_ms;
     int kill_signal;
     long remove_after;
+    long write_bytes;
 };
 
 static volatile sig_atomic_t got_sigterm;
@@ -163,6 +168,71 @@ static void record_signal_state(void) {
     fclose(status);
 }
 
+/* Every resource limit as soft:hard, in resource order; "?" when unreadable. */
+static void field_limits(const char* key, pid_t pid) {
+    char text[RLIM_NLIMITS * 48] = "";
+    size_t used = 0;
+    for (int resource = 0; resource < RLIM_NLIMITS; ++resource) {
+        struct rlimit l;
+        if (prlimit(pid, (__rlimit_resource_t)resource, NULL, &l) != 0) {
+            field_text(key, "?");
+            return;
+        }
+        char soft[24] = "inf", hard[24] = "inf";
+        if (l.rlim_cur != RLIM_INFINITY) snprintf(soft, sizeof soft, "%llu", (unsigned long long)l.rlim_cur);
+        if (l.rlim_max != RLIM_INFINITY) snprintf(hard, sizeof hard, "%llu", (unsigned long long)l.rlim_max);
+        used += (size_t)snprintf(text + used, sizeof text - used, "%s%s:%s", resource ? "," : "", soft, hard);
+    }
+    field_text(key, text);
+}
+
+/* The CPUs a process may run on, as a list of numbers. */
+static void field_cpus(const char* key, pid_t pid) {
+    cpu_set_t set;
+    char text[CPU_SETSIZE * 5] = "";
+    size_t used = 0;
+    if (sched_getaffinity(pid, sizeof set, &set) != 0) strcpy(text, "?");
+    for (int cpu = 0; text[0] != '?' && cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &set)) used += (size_t)snprintf(text + used, sizeof text - used, used ? ",%d" : "%d", cpu);
+    field_text(key, text);
+}
+
+/* Priorities, limits and CPUs, with init's (process 1) for comparison. */
+static void record_scheduling(void) {
+    errno = 0;
+    int nice = getpriority(PRIO_PROCESS, 0);
+    if (errno) field_text("nice", "?");
+    else field("nice", "%d", nice);
+    field("policy", "%d", sched_getscheduler(0));
+    field("ioprio", "%ld", syscall(SYS_ioprio_get, 1 /* IOPRIO_WHO_PROCESS */, 0));
+    field_cpus("cpus", 0);
+    field_cpus("init_cpus", 1);
+    field_limits("limits", 0);
+    field_limits("init_limits", 1);
+}
+
+/* Writes N bytes as one file of this tool's, checking every write. */
+static void write_output(const char* name, long bytes) {
+    char path[PATH_MAX], block[4096];
+    snprintf(path, sizeof path, "/records/%s.out", name);
+    memset(block, 'k', sizeof block);
+    unlink(path);
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd == -1) {
+        perror(path);
+        exit(2);
+    }
+    for (long left = bytes; left > 0;) {
+        ssize_t n = write(fd, block, left < (long)sizeof block ? (size_t)left : sizeof block);
+        if (n <= 0) {
+            perror(path);
+            exit(2);
+        }
+        left -= n;
+    }
+    close(fd);
+}
+
 static const char* tool_name(int argc, char** argv) {
     if (argc < 1 || !argv[0]) return "unnamed";
     const char* slash = strrchr(argv[0], '/');
@@ -181,6 +251,7 @@ static void read_control(const char* name, struct control* c) {
         else if (!strcmp(key, "sleep")) c->sleep_ms = value;
         else if (!strcmp(key, "kill")) c->kill_signal = (int)value;
         else if (!strcmp(key, "remove-after")) c->remove_after = value;
+        else if (!strcmp(key, "write")) c->write_bytes = value;
     }
     fclose(f);
 }
@@ -249,10 +320,12 @@ int main(int argc, char** argv) {
     field("pdeathsig", "%d", pdeathsig);
     record_fds();
     record_signal_state();
+    record_scheduling();
     flush_record();
 
-    struct control c = {0, 0, 0, 0};
+    struct control c = {0, 0, 0, 0, 0};
     read_control(name, &c);
+    if (c.write_bytes > 0) write_output(name, c.write_bytes);
     if (c.remove_after > 0 && run == c.remove_after && argc > 0) unlink(argv[0]);
 
     struct timespec pause = {c.sleep_ms / 1000, (c.sleep_ms % 1000) * 1000000};

@@ -1,8 +1,6 @@
 // doom: the game's start (argv, environment, root, parent-death signal), how
 // long it runs, and failures on the game's side that leave the caller alone.
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "device_root.h"
 
@@ -13,30 +11,17 @@ using devroot::RunOptions;
 
 const std::string USAGE = "usage: app doom [seconds]\n";
 
-// The device root has no screen: a library preloaded into the app answers
-// the screen query. Built for the app's machine; under the emulator it
-// reaches the emulated program through the emulator's own variable.
-std::string screen_library() { return devroot::emulated() ? FB_PRELOAD_ARMHF : FB_PRELOAD_LIBRARY; }
-
-#define REQUIRE_SCREEN()                                                                      \
-    do {                                                                                      \
-        if (screen_library().empty()) GTEST_SKIP() << "no screen stand-in for the emulated app"; \
+#define REQUIRE_SCREEN()                                                                  \
+    do {                                                                                  \
+        if (!devroot::screen_available()) GTEST_SKIP() << "no screen stand-in for the emulated app"; \
     } while (0)
 
-// Set-user-ID in a system directory: the loader takes it for a set-user-ID program too.
-void give_screen(const DeviceRoot& root, const std::string& resolution) {
-    std::ifstream library(screen_library(), std::ios::binary);
-    std::ostringstream bytes;
-    bytes << library.rdbuf();
-    root.write("/.devroot/usr-upper/lib/libfb_preload.so", bytes.str(), 04755);
-    root.write("/etc/standin/fb0", resolution);
-    root.control("prboom", "sleep 100000");  // runs until its signal
-}
+using devroot::give_screen;
 
 RunOptions screen_options(const std::string& user = "") {
     RunOptions o;
     o.user = user;
-    o.env = {devroot::emulated() ? "QEMU_SET_ENV=LD_PRELOAD=libfb_preload.so" : "LD_PRELOAD=libfb_preload.so"};
+    o.env = {devroot::screen_env()};
     o.linger = 3;
     return o;
 }

@@ -131,6 +131,36 @@ std::string app_under_test() {
 
 bool emulated() { return !emulator_words().empty(); }
 
+namespace {
+// Built for the app's machine; under the emulator it reaches the emulated
+// program through the emulator's own variable.
+std::string screen_library() { return emulated() ? FB_PRELOAD_ARMHF : FB_PRELOAD_LIBRARY; }
+}  // namespace
+
+// Set-user-ID in a system directory: the loader takes it for a set-user-ID program too.
+bool root_lifts_limits() {
+    constexpr int CAP_SYS_RESOURCE_BIT = 24;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("CapBnd:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> CAP_SYS_RESOURCE_BIT) & 1;
+    return false;
+}
+
+bool screen_available() { return !screen_library().empty(); }
+
+void give_screen(const DeviceRoot& root, const std::string& resolution) {
+    std::ifstream library(screen_library(), std::ios::binary);
+    std::ostringstream bytes;
+    bytes << library.rdbuf();
+    root.write("/.devroot/usr-upper/lib/libfb_preload.so", bytes.str(), 04755);
+    root.write("/etc/standin/fb0", resolution);
+    root.control("prboom", "sleep 100000");
+}
+
+std::string screen_env() {
+    return emulated() ? "QEMU_SET_ENV=LD_PRELOAD=libfb_preload.so" : "LD_PRELOAD=libfb_preload.so";
+}
+
 std::string shell_exec_app(const std::string& argv0) {
     std::string text = "exec";
     if (!emulated()) text.append(" -a ").append(shell_quote(argv0));

@@ -42,7 +42,7 @@ struct RunOptions {
     std::string cwd = "/";
     std::vector<std::string> env;   // the caller's environment, NAME=VALUE
     std::vector<int> close_fds;     // descriptors the caller leaves closed
-    std::vector<std::string> rlimits;  // "nofile=3": soft and hard limit the caller sets
+    std::vector<std::string> rlimits;  // "nofile=3": soft limit the caller sets
     double timeout = 0;             // then send `signal` to the app
     int signal = 9;
     double linger = 0;              // how long to wait for background processes
@@ -88,6 +88,18 @@ std::string app_under_test();
 // binary, with its options: "qemu-arm -L /usr/arm-linux-gnueabihf". Every
 // run of /app/bin/app then goes through it, with the app's set-user-ID bit.
 bool emulated();
+// Whether root here may raise hard resource limits (CAP_SYS_RESOURCE in the
+// bounding set, which a container may lack).
+bool root_lifts_limits();
+
+// The device root has no screen: a library preloaded into the app answers the
+// screen query with `resolution` ("800 480"); the game stand-in then runs
+// until its signal. Available when that library is built for the app's machine.
+bool screen_available();
+void give_screen(const DeviceRoot& root, const std::string& resolution);
+// The caller's environment entry that preloads that library.
+std::string screen_env();
+
 // Shell text that replaces the shell with the app named `argv0`, for tests
 // that start the app from a shell inside the root: append its arguments.
 std::string shell_exec_app(const std::string& argv0);
