@@ -14,6 +14,7 @@
 #include "applets/applets.h"
 #include "common/decimal.h"
 #include "common/process.h"
+#include "common/root_context.h"
 
 namespace {
 
@@ -48,10 +49,11 @@ ResolutionText read_resolution() {
 }
 
 [[noreturn]] void run_game(pid_t parent) {
-    // The game must never run on as root with nobody waiting for it.
+    enter_root_context();
+    // The game must never run on as root with nobody waiting for it. Asked
+    // only now: the kernel clears the parent-death signal when the group id changes.
     tie_to_parent(parent);
     if (setenv("HOME", "/root", 1) == -1 || setenv("SDL_NOMOUSE", "1", 1) == -1) err(2, "setenv");
-    become_root();
     ResolutionText resolution = read_resolution();
     execl(GAME_PATH, GAME_PATH, "-width", resolution.width, "-height", resolution.height,
           static_cast<char*>(nullptr));

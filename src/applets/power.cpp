@@ -9,6 +9,7 @@
 #include "applets/applets.h"
 #include "common/decimal.h"
 #include "common/process.h"
+#include "common/root_context.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ int schedule_tool(const AppletArgs& args, const char* tool) {
     if (pid > 0) return 0;
 
     if (*delay != 0) sleep_whole_seconds(*delay);
-    become_root();
+    enter_root_context();
     execl(tool, tool, static_cast<char*>(nullptr));
     err(2, "execl");
 }

@@ -10,7 +10,7 @@
 
 #include "applets/applets.h"
 #include "common/name_key.h"
-#include "common/process.h"
+#include "common/root_context.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ int applet_service(const AppletArgs& args) {
     const ServiceEntry* service = find_by_name(ServiceTable, name_key(args.args[2]));
     if (!service) usage(args);
 
-    become_root();
+    enter_root_context();
     execl(service->script, service->script, args.args[1], static_cast<char*>(nullptr));
     err(2, "execl");
 }

@@ -9,7 +9,7 @@
 
 #include "applets/applets.h"
 #include "common/decimal.h"
-#include "common/process.h"
+#include "common/root_context.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ int applet_time(const AppletArgs& args) {
     if (clock_settime(CLOCK_REALTIME, &now) == -1) err(2, "failed to set time");
 
     // The clock first: hwclock copies whatever the system clock holds.
-    become_root();
+    enter_root_context();
     execl(HWCLOCK_PATH, HWCLOCK_PATH, "--systohc", static_cast<char*>(nullptr));
     err(2, "cannot launch hwclock");
 }

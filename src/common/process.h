@@ -12,5 +12,8 @@ void sleep_whole_seconds(time_t seconds);
 // gone sends nothing, so the child then ends at once, as that signal would.
 void tie_to_parent(pid_t parent);
 
-// Makes the real user id root before a system tool runs, or ends with status 2.
-void become_root();
+// Empties the blocked-signal mask.
+void unblock_signals();
+
+// Every signal back to its default action, none blocked.
+void reset_signals();

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "common/applet.h"
+#include "common/process.h"
 #include "entry/registry.h"
 #include "supervisor/supervisor.h"
 
@@ -39,18 +40,18 @@ void open_standard_descriptors() {
     }
 }
 
-// Nothing a caller set up may reach the tools we start as root: no stray
-// descriptors, no ignored or blocked signals (an ignored SIGTERM would defeat
-// the parent-death signal, an ignored SIGCHLD the supervisor's reaping).
+// No stray descriptors for anything we start. An ignored SIGTERM would defeat
+// the parent-death signal and an ignored SIGCHLD the supervisor's reaping;
+// other dispositions the caller chose stay until a tool runs as root (so that
+// `nohup app reboot 600` survives the hang-up while it waits).
 void reset_inherited_state() {
     closefrom(3);
-    // Tools we start as root create files with our mask: a caller's 000 would
-    // make them world-writable. Keep any stricter bits the caller asked for.
+    // What we start creates files with our mask: a caller's 000 would make them
+    // world-writable. Keep stricter bits (tools run as root get 022 exactly).
     umask(umask(0) | 022);
-    for (int sig = 1; sig < NSIG; ++sig) std::signal(sig, SIG_DFL);
-    sigset_t none;
-    sigemptyset(&none);
-    sigprocmask(SIG_SETMASK, &none, nullptr);
+    std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGCHLD, SIG_DFL);
+    unblock_signals();
 }
 
 // err() and warn() print a line in pieces; a concurrent child's lines (the

@@ -85,6 +85,31 @@ TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
     EXPECT_LT(after, 2500);
 }
 
+// The waiting child keeps the dispositions its caller chose: under nohup a
+// hang-up leaves the scheduled reboot alone, otherwise it ends the wait.
+TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
+    REQUIRE_ROOT();
+    for (bool ignored : {true, false}) {
+        DeviceRoot root(true);
+        RunOptions o;
+        o.user = "user";
+        o.linger = 5;
+        // kill -1 reaches every process of the caller's but itself: the waiting child.
+        const std::string line = std::string(ignored ? "trap '' HUP; " : "") + "(" +
+                                 devroot::shell_exec_app("app") + " reboot 2); sleep 0.5; kill -HUP -1";
+        auto r = root.run_command({"/bin/bash", "-c", line}, o);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        auto runs = root.records_of("reboot");
+        ASSERT_EQ(runs.size(), ignored ? 1u : 0u) << "SIGHUP ignored: " << ignored;
+        if (!ignored) continue;
+        long after = runs[0].number("time_ms") - r.started_ms;
+        EXPECT_GE(after, 2000);
+        EXPECT_LT(after, 3500);
+        EXPECT_EQ(runs[0].get("sigign"), "0000000000000000") << "the tool starts with default dispositions";
+    }
+}
+
 TEST(Power, WithoutRootTheChildReportsSetuidAndTheCallerStillSucceeds) {
     REQUIRE_ROOT();
     DeviceRoot root(false);
