@@ -61,6 +61,12 @@ void reap(std::vector<SupervisedProgram>& programs, pid_t pid, int status) {
 }  // namespace
 
 int run_supervisor(const AppletArgs&) {
+    // The device's programs are started once, by root. Anyone else reaching
+    // us through the set-user-ID bit would run a second set beside them.
+    if (getuid() != 0) {
+        errno = EPERM;
+        err(2, "setuid");
+    }
     errno = 0;
     prepare_data_area();
     become_app();

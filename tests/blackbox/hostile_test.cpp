@@ -135,14 +135,15 @@ std::vector<Case> applet_cases() {
     cases.push_back({"doom: every hazard", {"doom", "1"}, opts("user", {}, hazard_environment()), 0, no_fb, {}, {}});
     cases.push_back({"doom: non-UTF-8 seconds", {"doom", "\xff"}, opts("user"), 1, "usage: app doom [seconds]\n", {}, {}});
 
-    // The supervisor, started by anyone: the preparation tool sees only the
-    // fixed environment; with nothing configured it ends at once.
+    // The supervisor runs for root alone: anyone else is refused before
+    // anything runs.
     const std::string no_children = "app: no more children, exiting\n";
+    const std::string not_root = "app: setuid: Operation not permitted\n";
     RunOptions supervisor_path = opts("user", {}, hazard_environment());
     supervisor_path.argv0 = "/app/bin/app";
-    cases.push_back({"supervisor: every hazard", {}, supervisor_path, 0, no_children, {"unlock-datafs"}, {}});
-    cases.push_back({"watchdog: every hazard", {"watchdog", "\xff"}, opts("user", {}, hazard_environment()), 0,
-                     no_children, {"unlock-datafs"}, {}});
+    cases.push_back({"supervisor: every hazard", {}, supervisor_path, 2, not_root, {}, {}});
+    cases.push_back({"watchdog: every hazard", {"watchdog", "\xff"}, opts("user", {}, hazard_environment()), 2,
+                     not_root, {}, {}});
 
     // A file the app opens must never become one of the caller's standard streams.
     for (const std::string user : {"user", ""}) {
@@ -157,8 +158,12 @@ std::vector<Case> applet_cases() {
             cases.push_back({closed + ", service", {"service", "stop", "modem"}, opts(user, {fd}), 0, "",
                              {"S38modem"}, {}});
             cases.push_back({closed + ", doom", {"doom", "1"}, opts(user, {fd}), 0, fd == 2 ? "" : no_fb, {}, {}});
-            cases.push_back({closed + ", watchdog", {"watchdog"}, opts(user, {fd}), 0, fd == 2 ? "" : no_children,
-                             {"unlock-datafs"}, {}});
+            if (user.empty())
+                cases.push_back({closed + ", watchdog", {"watchdog"}, opts(user, {fd}), 0, fd == 2 ? "" : no_children,
+                                 {"unlock-datafs"}, {}});
+            else
+                cases.push_back({closed + ", watchdog", {"watchdog"}, opts(user, {fd}), 2, fd == 2 ? "" : not_root,
+                                 {}, {}});
         }
     }
     return cases;
@@ -174,9 +179,10 @@ std::vector<Case> limit_cases() {
         cases.push_back({"nofile 0" + who, {"reboot", "0"}, opts(user, {}, {}, {"nofile=0"}), 127, ANY, {}, {}});
         cases.push_back({"nofile 3" + who, {"reboot", "0"}, opts(user, {}, {}, {"nofile=3"}), 127, ANY, {}, {}});
         cases.push_back({"nofile 4" + who, {"reboot", "0"}, opts(user, {}, {}, {"nofile=4"}), 0, "", {"reboot"}, {}});
-        // Root's start gets as far as the tool, which cannot load under the limit either.
+        // Root's start gets as far as the tool, which runs with init's limits.
         cases.push_back({"nofile 3, fd 2 closed" + who, {"reboot", "0"}, opts(user, {2}, {}, {"nofile=3"}),
-                         user.empty() ? 0 : 127, user.empty() ? "" : ANY, {}, {}});
+                         user.empty() ? 0 : 127, user.empty() ? "" : ANY,
+                         user.empty() ? std::vector<std::string>{"reboot"} : std::vector<std::string>{}, {}});
         cases.push_back({"nproc 0" + who, {"poweroff", "0"}, opts(user, {}, {}, {"nproc=0"}), 0, "", {"poweroff"}, {}});
         cases.push_back({"nproc 0, nofile 4" + who, {"reboot", "3601"}, opts(user, {}, {}, {"nproc=0", "nofile=4"}), 1,
                          "app: seconds outside of [0, 3600] interval\n", {}, {}});

@@ -85,8 +85,11 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
          "", "", 2, "app: cannot determine app's uid\n", "0"},
         {"no user database", [](const DeviceRoot& r) { std::filesystem::remove(r.host_path("/etc/passwd")); }, "",
          "", 2, "app: getpwnam\n", "0"},
+        // Only root runs the device's programs, whichever way in: nothing runs.
         {"started without root", [](const DeviceRoot&) {}, "user", "", 2,
-         "app: setuid: Operation not permitted\n", "1001"},
+         "app: setuid: Operation not permitted\n", ""},
+        {"watchdog without root", [](const DeviceRoot&) {}, "user", devroot::shell_exec_app("app") + " watchdog", 2,
+         "app: setuid: Operation not permitted\n", ""},
         {"no /data", [](const DeviceRoot& r) { std::filesystem::remove(r.host_path("/data")); }, "", "", 2,
          "app: chdir: No such file or directory\n", "0"},
         // The caller's process limit: app's own process uses it up after the change to app.
@@ -116,20 +119,6 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
         }
         EXPECT_TRUE(root.records_of("steady").empty()) << c.what;
     }
-}
-
-// Without root the caller's process limit holds for the preparation tool too.
-TEST(Supervisor, EndsWhenThePreparationToolCannotBeForked) {
-    REQUIRE_ROOT();
-    SKIP_IF_EMULATED("the emulator needs a thread of its own, which the process limit refuses");
-    DeviceRoot root;
-    RunOptions o;
-    o.user = "user";
-    o.timeout = 15;
-    auto r = supervise(root, o, "ulimit -u 1 && " + devroot::shell_exec_app("/app/bin/app"));
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "app: fork /usr/bin/unlock-datafs failed: Resource temporarily unavailable\n");
-    EXPECT_TRUE(root.records().empty());
 }
 
 // The tool runs first, to its end, as the starting identity, wherever we were
