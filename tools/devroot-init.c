@@ -11,6 +11,7 @@
  *   --cwd DIR                    working directory (default /)
  *   --env NAME=VALUE             environment entry (repeatable; default none)
  *   --close FD                   start the command with FD closed (repeatable)
+ *   --ignore SIG, --block SIG    start it with signal SIG ignored, or blocked (repeatable)
  *   --timeout S --signal N       send signal N (default 9) to the command after S seconds
  *   --linger S                   after the command ends, wait this long for the rest
  *   --result FILE                write "status=" and "elapsed_ms=" of the command there
@@ -48,6 +49,8 @@ struct options {
     int env_count;
     int close_fds[MAX_LIST];
     int close_count;
+    int ignored[MAX_LIST], ignored_count;
+    sigset_t blocked;
     double timeout, linger;
     int signal;
     const char* result;
@@ -126,6 +129,8 @@ static void parse_options(int argc, char** argv) {
         else if (!strcmp(o, "--env") && opt.env_count < (int)(sizeof opt.env / sizeof *opt.env) - 1)
             opt.env[opt.env_count++] = v;
         else if (!strcmp(o, "--close") && opt.close_count < MAX_LIST) opt.close_fds[opt.close_count++] = atoi(v);
+        else if (!strcmp(o, "--ignore") && opt.ignored_count < MAX_LIST) opt.ignored[opt.ignored_count++] = atoi(v);
+        else if (!strcmp(o, "--block")) sigaddset(&opt.blocked, atoi(v));
         else if (!strcmp(o, "--timeout")) opt.timeout = atof(v);
         else if (!strcmp(o, "--signal")) opt.signal = atoi(v);
         else if (!strcmp(o, "--linger")) opt.linger = atof(v);
@@ -146,6 +151,7 @@ static void write_result(int status, double elapsed) {
 }
 
 int main(int argc, char** argv) {
+    sigemptyset(&opt.blocked);
     parse_options(argc, argv);
     sigset_t chld;
     sigemptyset(&chld);
@@ -164,9 +170,8 @@ int main(int argc, char** argv) {
             die("cannot take the requested identity");
         if (chdir(opt.cwd)) die("cannot enter the working directory");
         apply_rlimits();
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, NULL);
+        for (int i = 0; i < opt.ignored_count; ++i) signal(opt.ignored[i], SIG_IGN);
+        sigprocmask(SIG_SETMASK, &opt.blocked, NULL);
         char* empty[] = {NULL};
         execve(path, opt.no_argv ? empty : opt.command, opt.env);
         die("cannot execute the command");

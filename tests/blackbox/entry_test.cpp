@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
+
 namespace {
 
 using devroot::DeviceRoot;
@@ -121,6 +123,7 @@ TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
         if (t.tool == "prboom") devroot::give_screen(root, "800 480");
         RunOptions o;
         o.user = "user";
+        o.blocked = {SIGTERM, SIGHUP, SIGUSR1};
         if (t.tool == "prboom") o.env = {devroot::screen_env()};
         o.linger = 5;
         auto r = root.run_command({"/bin/bash", "-c", CARELESS_CALLER + devroot::shell_exec_app("app") + " " + t.applet},

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -185,6 +186,10 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
                "nameonly\n");
     RunOptions o;
     o.user = "0:27:27,44";
+    // Programs get SIGTERM and SIGCHLD at their defaults and nothing blocked;
+    // other dispositions are root's choice and stay.
+    o.ignored = {SIGHUP, SIGTERM, SIGCHLD};
+    o.blocked = {SIGTERM, SIGUSR1};
     o.timeout = 21;  // one restart round at about 17 s
     o.signal = 9;
     o.linger = 8;
@@ -221,6 +226,8 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     EXPECT_EQ(s.get("cwd"), "/data");
     EXPECT_EQ(s.all("env"), Strings{PATH_ONLY});
     EXPECT_EQ(s.get("pdeathsig"), "15");
+    EXPECT_EQ(s.get("sigign"), "0000000000000001");  // SIGHUP
+    EXPECT_EQ(s.get("sigblk"), "0000000000000000");
     Strings fds;
     for (const std::string& fd : s.all("fd")) fds.push_back(fd.substr(0, fd.find(':')));
     EXPECT_EQ(fds, (Strings{"0", "1", "2"})) << "the configuration stream must not reach the programs";

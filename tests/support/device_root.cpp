@@ -229,6 +229,8 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     if (o.no_argv) argv.push_back("--no-argv");
     for (const std::string& e : o.env) argv.insert(argv.end(), {"--env", e});
     for (int fd : o.close_fds) argv.insert(argv.end(), {"--close", std::to_string(fd)});
+    for (int sig : o.ignored) argv.insert(argv.end(), {"--ignore", std::to_string(sig)});
+    for (int sig : o.blocked) argv.insert(argv.end(), {"--block", std::to_string(sig)});
     for (const std::string& l : o.rlimits) argv.insert(argv.end(), {"--rlimit", l});
     if (o.timeout > 0)
         argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});

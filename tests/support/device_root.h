@@ -42,6 +42,8 @@ struct RunOptions {
     std::string cwd = "/";
     std::vector<std::string> env;   // the caller's environment, NAME=VALUE
     std::vector<int> close_fds;     // descriptors the caller leaves closed
+    std::vector<int> ignored;       // signals the caller ignores
+    std::vector<int> blocked;       // signals the caller blocks
     std::vector<std::string> rlimits;  // "nofile=3": soft limit the caller sets
     double timeout = 0;             // then send `signal` to the app
     int signal = 9;
