@@ -45,6 +45,10 @@ void parse_watchdog_config(FILE* stream, std::vector<SupervisedProgram>& list) {
         if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
         add_program(line, list);
     }
+    // End of file and read errors end the list. Neither means the line could
+    // not be stored: out of memory ends the process, as with every allocation
+    // (the program's runtime stops there; tests see std::bad_alloc).
+    if (!std::feof(stream) && !std::ferror(stream)) std::__throw_bad_alloc();
     std::free(line);
 }
 

@@ -9,7 +9,8 @@
 #include "supervisor/program.h"
 
 // Appends one record per program line of `stream` to `list`, in file order.
-// Malformed lines are skipped silently; reading stops at end of file or error.
+// Malformed lines are skipped silently; reading stops at end of file or a
+// read error. Running out of memory ends the process.
 void parse_watchdog_config(FILE* stream, std::vector<SupervisedProgram>& list);
 
 // Reads "/app/share/tavix/watchdog.conf"; a missing or unreadable file adds nothing.
