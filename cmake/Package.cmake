@@ -39,6 +39,9 @@ set(CPACK_SET_DESTDIR ON)
 # were staged.
 set(CPACK_PRE_BUILD_SCRIPTS
   ${CMAKE_CURRENT_LIST_DIR}/PackageDebian.cmake ${CMAKE_CURRENT_LIST_DIR}/PackageDirectories.cmake)
+# The same commit packs to the same bytes: see PackageEpoch.cmake (read with
+# the Depends) and PackageNormalize.cmake.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageNormalize.cmake)
 set(CPACK_APP_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 set(CPACK_APP_MANDIR ${CMAKE_INSTALL_FULL_MANDIR})
 set(CPACK_APP_STRIP ${CMAKE_STRIP})
