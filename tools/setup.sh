@@ -5,7 +5,10 @@ BASE_PACKAGES=(cmake ninja-build g++ gcc libgtest-dev libgmock-dev util-linux)
 
 install_packages() {
     local missing=() p
+    local -A named=()
     for p in "$@"; do
+        [ -z "${named[$p]:-}" ] || continue  # several stages name the same package
+        named[$p]=1
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
