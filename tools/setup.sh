@@ -34,3 +34,9 @@ build_armhf() {
     cmake --preset armhf >/dev/null
     cmake --build --preset armhf
 }
+
+# Says why each case that the last ctest run in BUILD-DIR skipped could not hold.
+print_skips() {  # BUILD-DIR
+    awk '/^\[ RUN +\]/ { name = $NF } /: Skipped$/ { getline reason; print "skipped " name ": " reason }' \
+        "$1/Testing/Temporary/LastTest.log"
+}
