@@ -15,10 +15,15 @@ else()
 endif()
 set(APP_DEB_ARCHITECTURE ${app_deb_arch} CACHE STRING "Debian architecture of the package")
 
+# Whoever builds the device's image answers for its packages: set it with
+# -DAPP_MAINTAINER="NAME <ADDRESS>".
+set(APP_MAINTAINER "app maintainers <maintainers@users.noreply.c-seed-b4d19ce6.example>"
+  CACHE STRING "Maintainer field of the Debian package")
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME app)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "app maintainers <root@localhost>")
+set(CPACK_PACKAGE_CONTACT ${APP_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "multi-call tool and application supervisor of the device")
 set(CPACK_PACKAGE_DESCRIPTION
   "One set-user-ID root executable, /app/bin/app: applets that let the device's
@@ -28,9 +33,18 @@ application supervisor that keeps the programs in
 /app/share/tavix/watchdog.conf running. See app(8) and watchdog.conf(5).")
 # The absolute destinations need a DESTDIR-style staging install.
 set(CPACK_SET_DESTDIR ON)
-# Every directory of the package is 0755, ./usr included, whatever the
-# builder's umask was when they were staged.
-set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageDirectories.cmake)
+# What Debian asks of a package beyond the install (changelog, copyright,
+# lintian's overrides, compressed manual pages); then every directory of the
+# package is 0755, ./usr included, whatever the builder's umask was when they
+# were staged.
+set(CPACK_PRE_BUILD_SCRIPTS
+  ${CMAKE_CURRENT_LIST_DIR}/PackageDebian.cmake ${CMAKE_CURRENT_LIST_DIR}/PackageDirectories.cmake)
+# The same commit packs to the same bytes: see PackageEpoch.cmake (read with
+# the Depends) and PackageNormalize.cmake.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/PackageNormalize.cmake)
+set(CPACK_APP_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_APP_MANDIR ${CMAKE_INSTALL_FULL_MANDIR})
+set(CPACK_APP_STRIP ${CMAKE_STRIP})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE ${APP_DEB_ARCHITECTURE})
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)

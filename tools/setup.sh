@@ -5,7 +5,10 @@ BASE_PACKAGES=(cmake ninja-build g++ gcc libgtest-dev libgmock-dev util-linux)
 
 install_packages() {
     local missing=() p
+    local -A named=()
     for p in "$@"; do
+        [ -z "${named[$p]:-}" ] || continue  # several stages name the same package
+        named[$p]=1
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -30,4 +33,10 @@ ARMHF_EMULATOR="qemu-arm -L /usr/arm-linux-gnueabihf"
 build_armhf() {
     cmake --preset armhf >/dev/null
     cmake --build --preset armhf
+}
+
+# Says why each case that the last ctest run in BUILD-DIR skipped could not hold.
+print_skips() {  # BUILD-DIR
+    awk '/^\[ RUN +\]/ { name = $NF } /: Skipped$/ { getline reason; print "skipped " name ": " reason }' \
+        "$1/Testing/Temporary/LastTest.log"
 }

@@ -6,6 +6,9 @@
  *
  * Record: one line of TAB-separated key=value fields, values escaped (\\, \t,
  * \n and bytes outside printable ASCII as \xHH); list fields repeat the key.
+ * Each open descriptor is one field fd=N:TARGET:DEVICE, TARGET what
+ * /proc/self/fd/N names and DEVICE "char MAJOR,MINOR" for a character device,
+ * "-" for anything else (a bind-mounted /dev/null may have another name).
  *
  * Control file lines (all optional):
  *   exit N          exit status (default 0)
@@ -31,6 +34,7 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -149,7 +153,11 @@ static void record_fds(void) {
         snprintf(link, sizeof link, "/proc/self/fd/%s", entry->d_name);
         ssize_t n = readlink(link, target, sizeof target - 1);
         target[n > 0 ? n : 0] = '\0';
-        field("fd", "%s:%s", entry->d_name, target);
+        struct stat st;
+        if (fstat(atoi(entry->d_name), &st) == 0 && S_ISCHR(st.st_mode))
+            field("fd", "%s:%s:char %u,%u", entry->d_name, target, major(st.st_rdev), minor(st.st_rdev));
+        else
+            field("fd", "%s:%s:-", entry->d_name, target);
     }
     closedir(dir);
 }
