@@ -227,7 +227,9 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     EXPECT_EQ(s.all("env"), Strings{PATH_ONLY});
     EXPECT_EQ(s.get("pdeathsig"), "15");
     // The user-mode emulator catches every signal itself: what it executes gets them at their defaults.
-    if (!devroot::emulated()) EXPECT_EQ(s.get("sigign"), "0000000000000001");  // SIGHUP
+    if (!devroot::emulated()) {
+        EXPECT_EQ(s.get("sigign"), "0000000000000001");  // SIGHUP
+    }
     EXPECT_EQ(s.get("sigblk"), "0000000000000000");
     Strings fds;
     for (const std::string& fd : s.all("fd")) fds.push_back(fd.substr(0, fd.find(':')));
