@@ -18,7 +18,8 @@ static void ref_start(void) {
         if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", O_RDWR) != fd) _exit(2);
     closefrom(3);
     umask(umask(0) | 022);
-    for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGCHLD, SIG_DFL);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, NULL);
