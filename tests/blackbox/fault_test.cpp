@@ -29,11 +29,13 @@ struct Fault {
     std::string at;            // fail the first call whose trace begins so; "": the first of all
     std::string path;          // count only calls on this path (strace -P)
     std::string user;          // "": root; "user": the unprivileged caller
+    std::vector<int> closed;   // descriptors the caller leaves closed
     int status = 0;
     std::string err;
     Strings tools;             // stand-ins that start, in order
     std::function<void(const DeviceRoot&)> setup = [](const DeviceRoot&) {};
-    std::function<void(const DeviceRoot&)> check = [](const DeviceRoot&) {};
+    std::function<void(const DeviceRoot&, const devroot::RunResult&)> check = [](const DeviceRoot&,
+                                                                                 const devroot::RunResult&) {};
     bool setuid_install = true;
     bool screen = false;       // the game gets a screen
 };
@@ -71,6 +73,7 @@ devroot::RunResult run_traced(const DeviceRoot& root, const Fault& f, int when) 
     argv.push_back(program(f));
     argv.insert(argv.end(), f.args.begin(), f.args.end());
     RunOptions o;
+    o.close_fds = f.closed;
     o.linger = 3;
     o.timeout = 60;
     return root.run_command(argv, o);
@@ -100,6 +103,7 @@ devroot::RunResult run(const DeviceRoot& root, const Fault& f) {
     RunOptions o;
     o.user = f.user;
     o.argv0 = f.args.empty() ? "/app/bin/app" : "app";
+    o.close_fds = f.closed;
     o.env = {"LD_PRELOAD=" + std::string(f.screen ? "libfb_preload.so " : "") + PRELOAD_INSIDE};
     o.linger = 3;
     o.timeout = 60;
@@ -120,7 +124,7 @@ void run_table(const std::vector<Fault>& faults) {
         for (const devroot::Record& record : root.records())
             if (record.get("event") == "start") started.push_back(record.get("tool"));
         EXPECT_EQ(started, f.tools) << f.label;
-        f.check(root);
+        f.check(root, r);
     }
 }
 
@@ -131,13 +135,27 @@ void configure(const DeviceRoot& root, const std::string& config, const Strings&
     root.write("/app/share/tavix/watchdog.conf", config);
 }
 
-std::function<void(const DeviceRoot&)> recorded(const std::string& tool, const std::string& key,
-                                                const std::string& value) {
-    return [=](const DeviceRoot& root) {
+std::function<void(const DeviceRoot&, const devroot::RunResult&)> recorded(const std::string& tool,
+                                                                          const std::string& key,
+                                                                          const std::string& value) {
+    return [=](const DeviceRoot& root, const devroot::RunResult&) {
         auto runs = root.records_of(tool);
         ASSERT_FALSE(runs.empty()) << tool;
         EXPECT_EQ(runs[0].get(key), value) << tool << " " << key;
     };
+}
+
+// The tool started `ms` or more (or less) after the run began.
+std::function<void(const DeviceRoot&, const devroot::RunResult&)> tool_after(const std::string& tool, long ms,
+                                                                            bool after = true) {
+    return [=](const DeviceRoot& root, const devroot::RunResult& r) {
+        auto runs = root.records_of(tool);
+        ASSERT_FALSE(runs.empty()) << tool;
+        EXPECT_EQ(runs[0].number("time_ms") - r.started_ms >= ms, after) << tool;
+    };
+}
+std::function<void(const DeviceRoot&, const devroot::RunResult&)> tool_before(const std::string& tool, long ms) {
+    return tool_after(tool, ms, false);
 }
 
 const std::string ENOMEM_TEXT = "Cannot allocate memory";
@@ -145,6 +163,9 @@ const std::string ENOMEM_TEXT = "Cannot allocate memory";
 TEST(Fault, EntryAndSupervisor) {
     const std::string no_children = "app: no more children, exiting\n";
     run_table({
+        // Standard descriptors are filled before anything can report a failure.
+        {.label = "a closed standard descriptor cannot be filled", .args = {"reboot", "x"}, .call = "openat",
+         .how = "error=EMFILE", .path = "/dev/null", .user = "user", .closed = {0}, .status = 2},
         {.label = "the environment cannot be cleared", .args = {"reboot", "0"}, .call = "clearenv",
          .how = "preload 1", .status = 2, .err = "app: clearenv\n"},
         {.label = "PATH cannot be set", .args = {"reboot", "0"}, .call = "setenv", .how = "preload 1",
@@ -165,6 +186,9 @@ TEST(Fault, EntryAndSupervisor) {
         {.label = "memory runs out while reading the configuration", .call = "getline", .how = "preload 2",
          .status = 128 + 6, .err = "app: out of memory\n", .tools = {"unlock-datafs"},
          .setup = [](const DeviceRoot& r) { configure(r, "a /data/a\nb /data/b\n"); }},
+        {.label = "memory runs out for a program's name", .call = "malloc", .how = "preload 1000000",
+         .status = 128 + 6, .err = "app: out of memory\n", .tools = {"unlock-datafs"},
+         .setup = [](const DeviceRoot& r) { configure(r, std::string(2000000, 'n') + " /data/a\n"); }},
         {.label = "a program cannot ask for the parent-death signal", .call = "prctl", .how = "error=EINVAL",
          .status = 0,
          .err = "app: prctl: Invalid argument\napp: once exited(0), restarting\napp: once missing, disabling\n" +
@@ -184,9 +208,13 @@ TEST(Fault, Applets) {
         {.label = "led: an attribute cannot be closed", .args = {"led", "beeper", "none"}, .call = "close",
          .how = "error=EIO", .path = "/sys/class/leds/beeper/trigger", .user = "user", .status = 2,
          .err = "app: close: Input/output error\n",
-         .check = [](const DeviceRoot& r) { EXPECT_EQ(r.read("/sys/class/leds/beeper/trigger"), "none"); }},
+         .check = [](const DeviceRoot& r, auto&) { EXPECT_EQ(r.read("/sys/class/leds/beeper/trigger"), "none"); }},
         {.label = "reboot: no process to wait in", .args = {"reboot", "0"}, .call = "clone", .how = "error=EAGAIN",
          .user = "user", .status = 2, .err = "app: fork: Resource temporarily unavailable\n"},
+        {.label = "reboot: an interrupted wait goes on", .args = {"reboot", "1"}, .call = "clock_nanosleep",
+         .how = "error=EINTR", .user = "user", .status = 0, .tools = {"reboot"}, .check = tool_after("reboot", 1000)},
+        {.label = "reboot: a wait that fails otherwise ends", .args = {"reboot", "1"}, .call = "clock_nanosleep",
+         .how = "error=EINVAL", .user = "user", .status = 0, .tools = {"reboot"}, .check = tool_before("reboot", 1000)},
         // The clock call only pretends (and could not set it): the value passed every check.
         {.label = "time: the largest nanosecond value", .args = {"time", "1", "999999999"}, .call = "clock_settime",
          .how = "retval=0", .user = "user", .status = 2, .err = "app: setuid: Operation not permitted\n",
@@ -199,6 +227,11 @@ TEST(Fault, Applets) {
          .check = recorded("prboom", "pdeathsig", "0"), .screen = true},
         {.label = "doom: the game's environment cannot be set", .args = {"doom", "1"}, .call = "setenv",
          .how = "preload 2", .status = 0, .err = "app: setenv: " + ENOMEM_TEXT + "\n", .screen = true},
+        {.label = "doom: SDL_NOMOUSE cannot be set", .args = {"doom", "1"}, .call = "setenv", .how = "preload 3",
+         .status = 0, .err = "app: setenv: " + ENOMEM_TEXT + "\n", .screen = true},
+        // The caller has gone by the time the game's process asks to be tied to it.
+        {.label = "doom: the caller is gone before the game starts", .args = {"doom", "0"}, .call = "prctl",
+         .how = "delay_exit=1000000", .status = 0, .screen = true},
         {.label = "doom: the framebuffer cannot be closed", .args = {"doom", "1"}, .call = "close",
          .how = "error=EIO", .path = "/dev/fb0", .status = 0, .err = "app: close: Input/output error\n",
          .screen = true},

@@ -7,6 +7,7 @@
  *   setenv N     the Nth setenv() fails with ENOMEM
  *   getline N    the Nth getline() fails with ENOMEM, as when its buffer
  *                cannot grow
+ *   malloc N     every malloc() of at least N bytes fails
  * Every other call goes to the C library.
  */
 
@@ -73,4 +74,14 @@ ssize_t getline(char** line, size_t* capacity, FILE* stream) {
 
 ssize_t __getdelim(char** line, size_t* capacity, int delimiter, FILE* stream) {
     return planned_getdelim("__getdelim", line, capacity, delimiter, stream);
+}
+
+void* malloc(size_t size) {
+    static void* (*real)(size_t);
+    if (!real) *(void**)&real = dlsym(RTLD_NEXT, "malloc");
+    if (strcmp(planned, "malloc") == 0 && size >= (size_t)planned_call) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    return real(size);
 }
