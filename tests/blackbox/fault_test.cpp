@@ -20,6 +20,8 @@ namespace {
 using devroot::DeviceRoot;
 using devroot::RunOptions;
 using Strings = std::vector<std::string>;
+// What must (or must not) have happened, beyond status, stderr and the tools that started.
+using Check = std::function<void(const DeviceRoot&, const devroot::RunResult&)>;
 
 struct Fault {
     std::string label;
@@ -34,8 +36,7 @@ struct Fault {
     std::string err;
     Strings tools;             // stand-ins that start, in order
     std::function<void(const DeviceRoot&)> setup = [](const DeviceRoot&) {};
-    std::function<void(const DeviceRoot&, const devroot::RunResult&)> check = [](const DeviceRoot&,
-                                                                                 const devroot::RunResult&) {};
+    Check check = [](const DeviceRoot&, const devroot::RunResult&) {};
     bool setuid_install = true;
     bool screen = false;       // the game gets a screen
 };
@@ -135,9 +136,7 @@ void configure(const DeviceRoot& root, const std::string& config, const Strings&
     root.write("/app/share/tavix/watchdog.conf", config);
 }
 
-std::function<void(const DeviceRoot&, const devroot::RunResult&)> recorded(const std::string& tool,
-                                                                          const std::string& key,
-                                                                          const std::string& value) {
+Check recorded(const std::string& tool, const std::string& key, const std::string& value) {
     return [=](const DeviceRoot& root, const devroot::RunResult&) {
         auto runs = root.records_of(tool);
         ASSERT_FALSE(runs.empty()) << tool;
@@ -146,15 +145,14 @@ std::function<void(const DeviceRoot&, const devroot::RunResult&)> recorded(const
 }
 
 // The tool started `ms` or more (or less) after the run began.
-std::function<void(const DeviceRoot&, const devroot::RunResult&)> tool_after(const std::string& tool, long ms,
-                                                                            bool after = true) {
+Check tool_after(const std::string& tool, long ms, bool after = true) {
     return [=](const DeviceRoot& root, const devroot::RunResult& r) {
         auto runs = root.records_of(tool);
         ASSERT_FALSE(runs.empty()) << tool;
         EXPECT_EQ(runs[0].number("time_ms") - r.started_ms >= ms, after) << tool;
     };
 }
-std::function<void(const DeviceRoot&, const devroot::RunResult&)> tool_before(const std::string& tool, long ms) {
+Check tool_before(const std::string& tool, long ms) {
     return tool_after(tool, ms, false);
 }
 
