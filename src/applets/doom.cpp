@@ -49,7 +49,8 @@ ResolutionText read_resolution() {
 }
 
 [[noreturn]] void run_game(pid_t parent) {
-    enter_root_context();
+    // The game may read the caller's terminal: it stays in the caller's session.
+    enter_root_context(Session::Callers);
     // The game must never run on as root with nobody waiting for it. Asked
     // only now: the kernel clears the parent-death signal when the group id changes.
     tie_to_parent(parent);

@@ -1,5 +1,6 @@
 // service: start, stop or restart one of the device's fixed services by
-// becoming its init script, with root as the real user.
+// running its init script as root, in a session of its own, and passing on
+// how it ended.
 
 #include <array>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "applets/applets.h"
 #include "common/name_key.h"
+#include "common/process.h"
 #include "common/root_context.h"
 
 namespace {
@@ -48,6 +50,8 @@ int applet_service(const AppletArgs& args) {
     const ServiceEntry* service = find_by_name(ServiceTable, name_key(args.args[2]));
     if (!service) usage(args);
 
+    // We may lead the caller's process group: only a child can leave the session.
+    continue_in_waited_child();
     enter_root_context();
     execl(service->script, service->script, args.args[1], static_cast<char*>(nullptr));
     err(2, "execl");

@@ -9,6 +9,7 @@
 
 #include "applets/applets.h"
 #include "common/decimal.h"
+#include "common/process.h"
 #include "common/root_context.h"
 
 namespace {
@@ -46,7 +47,9 @@ int applet_time(const AppletArgs& args) {
     const struct timespec now = {static_cast<time_t>(*seconds), *nanoseconds};
     if (clock_settime(CLOCK_REALTIME, &now) == -1) err(2, "failed to set time");
 
-    // The clock first: hwclock copies whatever the system clock holds.
+    // The clock first: hwclock copies whatever the system clock holds. It
+    // runs in a child, as the service scripts do (see service.cpp).
+    continue_in_waited_child();
     enter_root_context();
     execl(HWCLOCK_PATH, HWCLOCK_PATH, "--systohc", static_cast<char*>(nullptr));
     err(2, "cannot launch hwclock");

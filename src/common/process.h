@@ -17,3 +17,8 @@ void unblock_signals();
 
 // Every signal back to its default action, none blocked.
 void reset_signals();
+
+// Forks. Only the child returns; this process waits for it and then ends as
+// it ended: with its exit status, or killed by the same signal (so that a
+// shell reports 128+N as for any process). A failed fork ends it with status 2.
+void continue_in_waited_child();

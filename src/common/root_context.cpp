@@ -1,5 +1,6 @@
 #include "common/root_context.h"
 
+#include <fcntl.h>
 #include <grp.h>
 #include <linux/ioprio.h>
 #include <sched.h>
@@ -9,8 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <err.h>
 
+#include "common/init_attributes.h"
 #include "common/process.h"
 
 namespace {
@@ -28,6 +31,26 @@ void become_root() {
     }
 }
 
+bool open_for(int fd, int direction) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags == -1 || (flags & O_PATH) != 0) return false;
+    const int mode = flags & O_ACCMODE;
+    return mode == O_RDWR || mode == direction;
+}
+
+// A tool that re-opens a stream by name (">/dev/stderr", "/proc/self/fd/0")
+// opens its file anew, as root: it may reach only what the caller could, so a
+// stream counts only when the caller opened it in the direction it is used.
+void keep_safe_standard_streams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        const int direction = fd == 0 ? O_RDONLY : O_WRONLY;
+        if (open_for(fd, direction)) continue;
+        const int null_fd = open("/dev/null", direction | O_CLOEXEC);
+        if (null_fd == -1 || dup2(null_fd, fd) == -1) err(2, "/dev/null");
+        close(null_fd);
+    }
+}
+
 // A caller's `ulimit -f 1` would cut a root tool's files short, and its
 // other limits would follow every daemon a script starts for its whole life.
 void take_init_limits() {
@@ -39,11 +62,30 @@ void take_init_limits() {
     }
 }
 
+// The kernel's struct sched_attr as first published; later fields stay unset.
+struct SchedAttr {
+    std::uint32_t size, policy;
+    std::uint64_t flags;
+    std::int32_t nice;
+    std::uint32_t priority;
+    std::uint64_t runtime, deadline, period;
+};
+static_assert(sizeof(SchedAttr) == 48);
+
+// SCHED_OTHER at nice 0, no reset-on-fork, and (runtime 0) the default time
+// slice: sched_setscheduler would keep a slice the caller chose.
+void take_normal_policy() {
+    SchedAttr normal{sizeof(SchedAttr), SCHED_OTHER, 0, 0, 0, 0, 0, 0};
+    if (syscall(SYS_sched_setattr, 0, &normal, 0) == 0) return;
+    if (errno != ENOSYS) err(2, "sched_setattr");
+    const sched_param none{};
+    if (sched_setscheduler(0, SCHED_OTHER, &none) != 0) err(2, "sched_setscheduler");
+    if (setpriority(PRIO_PROCESS, 0, 0) != 0) err(2, "setpriority");
+}
+
 // An idle or low priority would let any caller starve the tool.
 void take_init_scheduling() {
-    const sched_param normal{};
-    if (sched_setscheduler(0, SCHED_OTHER, &normal) != 0) err(2, "sched_setscheduler");
-    if (setpriority(PRIO_PROCESS, 0, 0) != 0) err(2, "setpriority");
+    take_normal_policy();
     if (syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_NONE, 0)) != 0)
         err(2, "ioprio_set");
     cpu_set_t cpus;
@@ -53,12 +95,17 @@ void take_init_scheduling() {
 
 }  // namespace
 
-void enter_root_context() {
+void enter_root_context(Session session) {
     become_root();
     if (setgroups(0, nullptr) != 0) err(2, "setgroups");
     if (setgid(0) != 0) err(2, "setgid");
+    // Out of reach of the caller's terminal: no ^C, ^Z or hang-up, and an
+    // autogroup (the caller's may be at nice 19) of its own.
+    if (session == Session::Own && setsid() == -1) err(2, "setsid");
+    keep_safe_standard_streams();
     take_init_limits();
     take_init_scheduling();
+    take_init_attributes();
     umask(022);
     if (chdir("/") != 0) err(2, "chdir");
     reset_signals();

@@ -1,11 +1,19 @@
 // How every tool that runs as root is started, whoever called us.
 #pragma once
 
-// Gives this process what init gives every service it starts: real,
-// effective and saved user and group id 0 and no supplementary groups; init's
-// resource limits and CPU affinity; SCHED_OTHER at nice 0 and the default I/O
-// priority; file mode mask 022; working directory "/"; every signal at its
-// default and none blocked. Standard streams, process group and session stay:
-// callers read the tools' output and wait for them. Each step that fails ends
-// the process with status 2. Call it right before the exec of the tool.
-void enter_root_context();
+// Whether the tool leaves the caller's session. Only the game stays: it may
+// read the caller's terminal.
+enum class Session { Own, Callers };
+
+// Gives this process what a service manager gives every service it starts,
+// as far as a process that descends from its caller can have it: real,
+// effective and saved user and group id 0 and no supplementary groups; a
+// session of its own (unless `Callers`); standard streams only where the
+// caller opened them in the right direction, /dev/null elsewhere; init's
+// resource limits and CPU affinity; SCHED_OTHER at nice 0 with the default
+// time slice and I/O priority; the kernel attributes of init_attributes.h;
+// file mode mask 022; working directory "/"; every signal at its default and
+// none blocked. Each step that fails ends the process with status 2. Call it
+// right before the exec of the tool, in a process that is not a process group
+// leader (setsid refuses one).
+void enter_root_context(Session session = Session::Own);

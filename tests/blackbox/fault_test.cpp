@@ -30,6 +30,7 @@ struct Fault {
     std::string how;           // strace's "error=EIO" or "retval=0"; "preload N": the Nth call fails
     std::string at;            // fail the first call whose trace begins so; "": the first of all
     std::string path;          // count only calls on this path (strace -P)
+    std::string also;          // another call failed from the first, strace's "CALL:error=E"
     std::string user;          // "": root; "user": the unprivileged caller
     std::vector<int> closed;   // descriptors the caller leaves closed
     int status = 0;
@@ -63,11 +64,14 @@ void lay_out(const DeviceRoot& root, const Fault& f) {
 // Under strace as root, which starts the app as `f.user` (honouring the
 // set-user-ID bit): traced to /records/calls, or with the `when`th call failed.
 devroot::RunResult run_traced(const DeviceRoot& root, const Fault& f, int when) {
-    Strings argv{"/usr/bin/strace", "-f", "-qq", "-o", when ? "/dev/null" : "/records/calls", "-e", "trace=" + f.call};
+    // strace fails only calls it traces.
+    const std::string traced = f.call + (f.also.empty() ? "" : "," + f.also.substr(0, f.also.find(':')));
+    Strings argv{"/usr/bin/strace", "-f", "-qq", "-o", when ? "/dev/null" : "/records/calls", "-e", "trace=" + traced};
     if (!f.path.empty()) argv.insert(argv.end(), {"-P", f.path});
     if (when) {
         std::string how = f.how.find("when=") == std::string::npos ? f.how + ":when=" + std::to_string(when) : f.how;
         argv.insert(argv.end(), {"-e", "inject=" + f.call + ":" + how});
+        if (!f.also.empty()) argv.insert(argv.end(), {"-e", "inject=" + f.also});
     }
     if (!f.user.empty()) argv.insert(argv.end(), {"-u", f.user});
     if (f.screen) argv.insert(argv.end(), {"-E", devroot::screen_env()});
@@ -220,7 +224,7 @@ TEST(Fault, Applets) {
         {.label = "doom: no process for the game", .args = {"doom", "1"}, .call = "clone", .how = "error=EAGAIN",
          .status = 2, .err = "app: fork: Resource temporarily unavailable\n"},
         {.label = "doom: the game cannot ask for the parent-death signal", .args = {"doom", "1"}, .call = "prctl",
-         .how = "error=EINVAL", .status = 0, .err = "app: prctl: Invalid argument\n", .tools = {"prboom"},
+         .how = "error=EINVAL", .at = "prctl(PR_SET_PDEATHSIG", .status = 0, .err = "app: prctl: Invalid argument\n", .tools = {"prboom"},
          .setup = [](const DeviceRoot& r) { r.control("prboom", "exit 0\n"); },  // nothing would end it
          .check = recorded("prboom", "pdeathsig", "0"), .screen = true},
         {.label = "doom: the game's environment cannot be set", .args = {"doom", "1"}, .call = "setenv",
@@ -229,35 +233,60 @@ TEST(Fault, Applets) {
          .status = 0, .err = "app: setenv: " + ENOMEM_TEXT + "\n", .screen = true},
         // The caller has gone by the time the game's process asks to be tied to it.
         {.label = "doom: the caller is gone before the game starts", .args = {"doom", "0"}, .call = "prctl",
-         .how = "delay_exit=1000000", .status = 0, .screen = true},
+         .how = "delay_exit=1000000", .at = "prctl(PR_SET_PDEATHSIG", .status = 0, .screen = true},
         {.label = "doom: the framebuffer cannot be closed", .args = {"doom", "1"}, .call = "close",
          .how = "error=EIO", .path = "/dev/fb0", .status = 0, .err = "app: close: Input/output error\n",
          .screen = true},
     });
 }
 
-// Each step of starting a tool as root, failing: the tool never runs.
+// Each step of starting a tool as root, failing: the tool never runs. Where
+// the kernel lacks a call (ENOSYS) that has a fallback, the tool still runs.
 TEST(Fault, ToolsRunAsRoot) {
     struct Step {
         std::string call, at, message;
+        std::string how = "error=EPERM";
     };
     const Step steps[] = {
+        {"clone", "", "fork", "error=EAGAIN"},
         {"setgroups", "", "setgroups"},
         {"setgid", "", "setgid"},
+        {"setsid", "", "setsid"},
         {"prlimit64", "prlimit64(1,", "prlimit"},
         {"prlimit64", "prlimit64(0, RLIMIT_CPU, {", "setrlimit"},
-        {"sched_setscheduler", "", "sched_setscheduler"},
-        {"setpriority", "", "setpriority"},
+        {"sched_setattr", "", "sched_setattr"},
         {"ioprio_set", "", "ioprio_set"},
         {"sched_getaffinity", "sched_getaffinity(1,", "sched_getaffinity"},
         {"sched_setaffinity", "", "sched_setaffinity"},
+        {"personality", "", "personality", "error=EINVAL"},
+        {"prctl", "prctl(PR_SET_TIMERSLACK", "prctl PR_SET_TIMERSLACK", "error=EINVAL"},
+        {"prctl", "prctl(PR_SET_THP_DISABLE", "prctl PR_SET_THP_DISABLE", "error=EINVAL"},
+        {"openat", "openat(AT_FDCWD, \"/proc/1/oom_score_adj\"", "/proc/1/oom_score_adj"},
+        {"openat", "openat(AT_FDCWD, \"/proc/self/coredump_filter\"", "/proc/self/coredump_filter"},
+        {"keyctl", "", "keyctl", "error=EDQUOT"},
+        {"setitimer", "", "setitimer", "error=EINVAL"},
         {"chdir", "chdir(\"/\")", "chdir"},
+        {"wait4", "", "waitpid", "error=EINVAL"},
     };
     std::vector<Fault> faults;
-    for (const Step& s : steps)
-        faults.push_back({.label = s.message, .args = {"service", "start", "nginx"}, .call = s.call,
-                          .how = "error=EPERM", .at = s.at, .user = "user", .status = 2,
-                          .err = "app: " + s.message + ": Operation not permitted\n"});
+    for (const Step& s : steps) {
+        const std::string text = s.how == "error=EPERM"    ? "Operation not permitted"
+                                 : s.how == "error=EINVAL" ? "Invalid argument"
+                                 : s.how == "error=EAGAIN" ? "Resource temporarily unavailable"
+                                                           : "Disk quota exceeded";
+        faults.push_back({.label = s.message, .args = {"service", "start", "nginx"}, .call = s.call, .how = s.how,
+                          .at = s.at, .user = "user", .status = 2, .err = "app: " + s.message + ": " + text + "\n",
+                          // Waiting fails only once the script has run.
+                          .tools = s.call == "wait4" ? Strings{"S50nginx"} : Strings{}});
+    }
+    for (const std::string call : {"sched_setattr", "keyctl"})
+        faults.push_back({.label = call + " missing from the kernel", .args = {"service", "start", "nginx"},
+                          .call = call, .how = "error=ENOSYS", .user = "user", .status = 0, .tools = {"S50nginx"},
+                          .check = recorded("S50nginx", "policy", "0")});
+    for (const std::string call : {"sched_setscheduler", "setpriority"})
+        faults.push_back({.label = call + " after sched_setattr", .args = {"service", "start", "nginx"},
+                          .call = "sched_setattr", .how = "error=ENOSYS", .also = call + ":error=EPERM",
+                          .user = "user", .status = 2, .err = "app: " + call + ": Operation not permitted\n"});
     run_table(faults);
 }
 

@@ -1,0 +1,102 @@
+#include "common/init_attributes.h"
+
+#include <fcntl.h>
+#include <linux/keyctl.h>
+#include <linux/magic.h>
+#include <sys/personality.h>
+#include <sys/prctl.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <err.h>
+#include <initializer_list>
+
+namespace {
+
+// What the kernel gives a task of a normal policy (init's children inherit it).
+constexpr unsigned long KERNEL_TIMER_SLACK_NS = 50000;
+constexpr char CGROUP_ROOT[] = "/sys/fs/cgroup";
+
+// Reads a small /proc file whole, as text; a failure ends the process.
+void read_text(const char* path, char* text, std::size_t size) {
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd == -1) err(2, "%s", path);
+    const ssize_t length = read(fd, text, size - 1);
+    if (length < 0) err(2, "%s", path);
+    text[length] = '\0';
+    close(fd);
+}
+
+void write_text(const char* path, const char* text) {
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd == -1) err(2, "%s", path);
+    const auto length = static_cast<ssize_t>(std::strlen(text));
+    if (write(fd, text, static_cast<std::size_t>(length)) != length) err(2, "%s", path);
+    if (close(fd) != 0) err(2, "%s", path);
+}
+
+// Copies /proc/1/NAME to /proc/self/NAME. `prefix` makes the kernel read the
+// value in the base it shows it in (coredump_filter is hexadecimal).
+void take_init_value(const char* name, const char* prefix) {
+    char from[64], to[64], value[32], text[40];
+    std::snprintf(from, sizeof from, "/proc/1/%s", name);
+    std::snprintf(to, sizeof to, "/proc/self/%s", name);
+    read_text(from, value, sizeof value);
+    std::snprintf(text, sizeof text, "%s%s", prefix, value);
+    write_text(to, text);
+}
+
+// The path after "0::", the cgroup v2 line of /proc/PID/cgroup; "" without one.
+void unified_cgroup(const char* path, char* cgroup, std::size_t size) {
+    char text[8192];
+    read_text(path, text, sizeof text);
+    const char* line = std::strncmp(text, "0::", 3) == 0 ? text : std::strstr(text, "\n0::");
+    cgroup[0] = '\0';
+    if (!line) return;
+    line += line == text ? 3 : 4;
+    std::snprintf(cgroup, size, "%.*s", static_cast<int>(std::strcspn(line, "\n")), line);
+}
+
+// A cgroup the caller was delegated lets it freeze or kill what runs there.
+void take_init_cgroup() {
+    struct statfs fs{};
+    if (statfs(CGROUP_ROOT, &fs) != 0 || fs.f_type != CGROUP2_SUPER_MAGIC) return;
+    char ours[PATH_MAX], inits[PATH_MAX], procs[PATH_MAX + 32];
+    unified_cgroup("/proc/self/cgroup", ours, sizeof ours);
+    unified_cgroup("/proc/1/cgroup", inits, sizeof inits);
+    if (inits[0] == '\0' || std::strcmp(ours, inits) == 0) return;
+    std::snprintf(procs, sizeof procs, "%s%s/cgroup.procs", CGROUP_ROOT, inits);
+    write_text(procs, "0");
+}
+
+// The caller's session keyring would hold the keys the tool adds, for the caller to read.
+void take_new_session_keyring() {
+    if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr) == -1 && errno != ENOSYS)
+        err(2, "keyctl");  // ENOSYS: a kernel without keys has no keyring to hand on
+}
+
+// An armed timer would let the caller choose the moment a root tool dies.
+void disarm_timers() {
+    const itimerval none{};
+    for (const int which : {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF})
+        if (setitimer(static_cast<__itimer_which>(which), &none, nullptr) != 0) err(2, "setitimer");
+}
+
+}  // namespace
+
+void take_init_attributes() {
+    if (personality(PER_LINUX) == -1) err(2, "personality");
+    if (prctl(PR_SET_TIMERSLACK, KERNEL_TIMER_SLACK_NS, 0, 0, 0) != 0) err(2, "prctl PR_SET_TIMERSLACK");
+    if (prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0) != 0) err(2, "prctl PR_SET_THP_DISABLE");
+    take_init_value("oom_score_adj", "");
+    take_init_value("coredump_filter", "0x");
+    take_new_session_keyring();
+    take_init_cgroup();
+    disarm_timers();
+}
