@@ -93,7 +93,8 @@ void disarm_timers() {
 void take_init_attributes() {
     if (personality(PER_LINUX) == -1) err(2, "personality");
     if (prctl(PR_SET_TIMERSLACK, KERNEL_TIMER_SLACK_NS, 0, 0, 0) != 0) err(2, "prctl PR_SET_TIMERSLACK");
-    if (prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0) != 0) err(2, "prctl PR_SET_THP_DISABLE");
+    // EINVAL: a kernel (or emulator) that knows no such setting cannot hold one.
+    if (prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_SET_THP_DISABLE");
     take_init_value("oom_score_adj", "");
     take_init_value("coredump_filter", "0x");
     take_new_session_keyring();
