@@ -15,6 +15,7 @@
 #include "common/decimal.h"
 #include "common/process.h"
 #include "common/root_context.h"
+#include "common/system_log.h"
 
 namespace {
 
@@ -56,6 +57,7 @@ ResolutionText read_resolution() {
     tie_to_parent(parent);
     if (setenv("HOME", "/root", 1) == -1 || setenv("SDL_NOMOUSE", "1", 1) == -1) err(2, "setenv");
     ResolutionText resolution = read_resolution();
+    audit("running %s -width %s -height %s", GAME_PATH, resolution.width, resolution.height);
     execl(GAME_PATH, GAME_PATH, "-width", resolution.width, "-height", resolution.height,
           static_cast<char*>(nullptr));
     err(2, "execl");
@@ -72,6 +74,7 @@ int applet_doom(const AppletArgs& args) {
         seconds = *parsed;
     }
 
+    identify_caller(args);
     const pid_t parent = getpid();
     pid_t pid = fork();
     if (pid == -1) err(2, "fork");

@@ -10,6 +10,7 @@
 #include "common/decimal.h"
 #include "common/process.h"
 #include "common/root_context.h"
+#include "common/system_log.h"
 
 namespace {
 
@@ -27,12 +28,15 @@ int schedule_tool(const AppletArgs& args, const char* tool) {
     if (*delay < 0 || *delay > MAX_DELAY_SECONDS)
         errx(1, "seconds outside of [0, %ld] interval", MAX_DELAY_SECONDS);
 
+    identify_caller(args);
+    audit("scheduled %s in %ld s", tool, *delay);
     pid_t pid = fork();
     if (pid == -1) err(2, "fork");
     if (pid > 0) return 0;
 
     if (*delay != 0) sleep_whole_seconds(*delay);
     enter_root_context();
+    audit("running %s", tool);
     execl(tool, tool, static_cast<char*>(nullptr));
     err(2, "execl");
 }

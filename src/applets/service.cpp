@@ -13,6 +13,7 @@
 #include "common/name_key.h"
 #include "common/process.h"
 #include "common/root_context.h"
+#include "common/system_log.h"
 
 namespace {
 
@@ -50,9 +51,11 @@ int applet_service(const AppletArgs& args) {
     const ServiceEntry* service = find_by_name(ServiceTable, name_key(args.args[2]));
     if (!service) usage(args);
 
+    identify_caller(args);
     // We may lead the caller's process group: only a child can leave the session.
     continue_in_waited_child();
     enter_root_context();
+    audit("running %s %s", service->script, args.args[1]);
     execl(service->script, service->script, args.args[1], static_cast<char*>(nullptr));
     err(2, "execl");
 }

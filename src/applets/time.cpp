@@ -11,6 +11,7 @@
 #include "common/decimal.h"
 #include "common/process.h"
 #include "common/root_context.h"
+#include "common/system_log.h"
 
 namespace {
 
@@ -33,6 +34,21 @@ bool fits_time_t(long long seconds) {
     }
 }
 
+// A point in time as the log shows it: 2026-12-08T17:33:36.123456789Z, or
+// seconds since the epoch where the calendar year does not fit.
+struct UtcText {
+    char text[64];
+
+    explicit UtcText(const struct timespec& at) {
+        struct tm utc{};
+        char date[40];
+        if (gmtime_r(&at.tv_sec, &utc) && std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &utc) != 0)
+            std::snprintf(text, sizeof text, "%s.%09ldZ", date, at.tv_nsec);
+        else
+            std::snprintf(text, sizeof text, "@%lld.%09ld", static_cast<long long>(at.tv_sec), at.tv_nsec);
+    }
+};
+
 }  // namespace
 
 int applet_time(const AppletArgs& args) {
@@ -45,12 +61,18 @@ int applet_time(const AppletArgs& args) {
     if (!fits_time_t(*seconds)) errx(1, "seconds value out of range");
 
     const struct timespec now = {static_cast<time_t>(*seconds), *nanoseconds};
+    struct timespec before{}, after{};
+    clock_gettime(CLOCK_REALTIME, &before);
     if (clock_settime(CLOCK_REALTIME, &now) == -1) err(2, "failed to set time");
+    clock_gettime(CLOCK_REALTIME, &after);
+    identify_caller(args);
+    audit("clock set from %s to %s", UtcText(before).text, UtcText(after).text);
 
     // The clock first: hwclock copies whatever the system clock holds. It
     // runs in a child, as the service scripts do (see service.cpp).
     continue_in_waited_child();
     enter_root_context();
+    audit("running %s --systohc", HWCLOCK_PATH);
     execl(HWCLOCK_PATH, HWCLOCK_PATH, "--systohc", static_cast<char*>(nullptr));
     err(2, "cannot launch hwclock");
 }

@@ -9,13 +9,14 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <err.h>
 #include <pwd.h>
 #include <vector>
 
 #include "common/process.h"
+#include "common/system_log.h"
 #include "supervisor/config.h"
 #include "supervisor/program.h"
+#include "supervisor/report.h"
 
 namespace {
 
@@ -27,14 +28,14 @@ constexpr char DATA_DIR[] = "/data";
 // Runs the tool to its end; its exit status does not matter.
 void prepare_data_area() {
     const pid_t pid = fork();
-    if (pid == -1) err(2, "fork %s failed", PREPARATION_TOOL);
+    if (pid == -1) report_err(2, "fork %s failed", PREPARATION_TOOL);
     if (pid == 0) {
         execl(PREPARATION_TOOL, PREPARATION_TOOL, static_cast<char*>(nullptr));
-        err(2, "execl");
+        report_err(2, "execl");
     }
     // Wait for this child only: whoever exec'd us may have left children of
     // its own, and reaping one of those must not pass for the tool's end.
-    if (waitpid(pid, nullptr, 0) == -1) err(2, "wait on %s", PREPARATION_TOOL);
+    if (waitpid(pid, nullptr, 0) == -1) report_err(2, "wait on %s", PREPARATION_TOOL);
 }
 
 // Changes the user id only: groups stay those we were started with.
@@ -44,33 +45,36 @@ void become_app() {
     errno = 0;
     const passwd* account = getpwnam(ACCOUNT);
     if (!account) {
-        if (errno != 0) errx(2, "getpwnam");
-        errx(2, "cannot determine %s's uid", ACCOUNT);
+        if (errno != 0) report_errx(2, "getpwnam");
+        report_errx(2, "cannot determine %s's uid", ACCOUNT);
     }
-    if (setuid(account->pw_uid) != 0) err(2, "setuid");
+    if (setuid(account->pw_uid) != 0) report_err(2, "setuid");
 }
 
 void reap(std::vector<SupervisedProgram>& programs, pid_t pid, int status) {
     SupervisedProgram* program = find_by_pid(programs, pid);
     if (!program) return;  // not one of ours
     // Bits 8-15: the exit code, 0 for a child killed by a signal.
-    warnx("%s exited(%d), restarting", program->name.c_str(), (status >> 8) & 0xff);
+    report_warnx("%s exited(%d), restarting", program->name.c_str(), (status >> 8) & 0xff);
     start_program(*program);
 }
 
 }  // namespace
 
-int run_supervisor(const AppletArgs&) {
+int run_supervisor(const AppletArgs& args) {
     // The device's programs are started once, by root. Anyone else reaching
     // us through the set-user-ID bit would run a second set beside them.
+    identify_caller(args);
     if (getuid() != 0) {
+        audit("supervisor refused");
         errno = EPERM;
-        err(2, "setuid");
+        report_err(2, "setuid");
     }
+    audit("supervisor started");
     errno = 0;
     prepare_data_area();
     become_app();
-    if (chdir(DATA_DIR) != 0) err(2, "chdir");
+    if (chdir(DATA_DIR) != 0) report_err(2, "chdir");
 
     std::vector<SupervisedProgram> programs;
     load_watchdog_config(programs);
@@ -80,8 +84,8 @@ int run_supervisor(const AppletArgs&) {
         int status = 0;
         const pid_t pid = waitpid(-1, &status, WNOHANG);
         if (pid == -1) {
-            if (errno != ECHILD) err(2, "waitpid");
-            warnx("no more children, exiting");
+            if (errno != ECHILD) report_err(2, "waitpid");
+            report_notice("no more children, exiting");
             std::exit(0);
         }
         if (pid == 0) sleep_whole_seconds(POLL_INTERVAL);

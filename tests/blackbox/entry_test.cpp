@@ -1,10 +1,16 @@
 // The entry: usage, applet lookup, supervisor choice, environment clean-up.
 #include "device_root.h"
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <regex>
 
 namespace {
 
@@ -54,6 +60,115 @@ TEST(Entry, EmptyArgumentVectorGetsUsageWithEmptyProgramName) {
     auto r = root.run({}, o);
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, usage(""));
+}
+
+// Every privileged action leaves a line with the system logger (a real one in
+// the root): what ran, for whom, with which arguments; bounded and escaped
+// whatever the caller passed. The supervisor's own lines go there too.
+TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
+    REQUIRE_ROOT();
+    if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
+    struct Audited {
+        std::vector<std::string> args;
+        std::string user = "user";
+        std::vector<std::string> lines;  // after "FACILITY.LEVEL app[N]: "
+        std::string config;              // the supervisor's programs
+        bool screen = false;             // the game gets a screen
+    };
+    const std::string by_user = ": uid=1001 user=user pid=N parent=/.devroot/init args=";
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const std::string seconds = std::to_string(now.tv_sec);  // the time the clock already has
+    const std::string huge(100000, 'z');
+    const Audited rows[] = {
+        {{"service", "start", "modem"}, "user",
+         {"authpriv.notice app[N]: running /etc/init.d/S38modem start" + by_user + "service start modem"}, ""},
+        {{"reboot", "0"}, "user",
+         {"authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s" + by_user + "reboot 0",
+          "authpriv.notice app[N]: running /usr/sbin/reboot" + by_user + "reboot 0"}, ""},
+        // A delay the parser takes, with a line break in it.
+        {{"poweroff", "\n 0"}, "user",
+         {"authpriv.notice app[N]: scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
+          "authpriv.notice app[N]: running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"}, ""},
+        {{"time", seconds, "0"}, "user",
+         {"authpriv.notice app[N]: clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
+          "authpriv.notice app[N]: running /usr/sbin/hwclock --systohc" + by_user + "time " + seconds + " 0"}, ""},
+        {{"doom", "1"}, "user",
+         {"authpriv.notice app[N]: running /usr/games/prboom -width 800 -height 480" + by_user + "doom 1"}, "", true},
+        {{"led", "beeper", "none"}, "user", {}, ""},  // called many times a second: no line
+        // Each argument shows at most 64 bytes, escaped, "..." where it was cut.
+        {{"watchdog", "\n\x1b[2J" + huge}, "user",
+         {"authpriv.notice app[N]: supervisor refused" + by_user + "watchdog \\x0a\\x1b[2J" +
+              std::string(50, 'z') + "...",
+          "daemon.err app[N]: setuid: Operation not permitted"}, ""},
+        {{}, "", {"authpriv.notice app[N]: supervisor started: uid=0 user=root pid=N parent=/.devroot/init args=",
+                  "daemon.warn app[N]: once exited(0), restarting", "daemon.warn app[N]: once missing, disabling",
+                  "daemon.notice app[N]: no more children, exiting"},
+         "once /data/once\n"},
+    };
+    static const std::regex utc(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{9}Z)");
+    for (const Audited& row : rows) {
+        const std::string label = row.args.empty() ? "supervisor" : row.args[0];
+        if (row.screen && !devroot::screen_available()) continue;
+        DeviceRoot root(true);
+        if (row.screen) devroot::give_screen(root, "800 480");
+        if (!row.config.empty()) {
+            std::filesystem::copy_file(root.host_path("/etc/init.d/S38modem"), root.host_path("/data/once"));
+            root.control("once", "remove-after 1\n");
+            root.write("/app/share/tavix/watchdog.conf", row.config);
+        }
+        RunOptions o;
+        o.user = row.user;
+        o.syslog = true;
+        o.linger = 1;  // the logger writes on its own time
+        if (row.args.empty()) o.argv0 = "/app/bin/app";
+        if (row.screen) o.env = {devroot::screen_env()};
+        root.run(row.args, o);
+        std::vector<std::string> lines;
+        for (const std::string& line : root.log_lines()) lines.push_back(std::regex_replace(line, utc, "UTC"));
+        EXPECT_EQ(lines, row.lines) << label;
+    }
+    // However many and however long the arguments, one line of bounded length.
+    DeviceRoot root(true);
+    RunOptions o;
+    o.user = "user";
+    o.syslog = true;
+    o.linger = 1;
+    root.run({"watchdog", huge, huge, huge, huge, huge, huge, huge, huge}, o);
+    const auto lines = root.log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_LE(lines[0].size(), 1024u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 10), "zzz... ...");
+}
+
+// A logger that never reads holds up nothing: the line is dropped.
+TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    const int logger = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = root.host_path("/dev/log");
+    ASSERT_LT(path.size(), sizeof address.sun_path);
+    std::strcpy(address.sun_path, path.c_str());
+    ASSERT_EQ(bind(logger, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    chmod(path.c_str(), 0666);
+    const int filler = socket(AF_UNIX, SOCK_DGRAM, 0);
+    while (sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address) == 1) {
+    }
+    RunOptions o;
+    o.user = "user";
+    o.timeout = 30;  // a blocked send would hang the applet until this kills it
+    o.linger = 5;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"reboot", "0"}, {"service", "start", "modem"}}) {
+        auto r = root.run(args, o);
+        EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+        EXPECT_EQ(r.err, "") << args[0];
+    }
+    EXPECT_EQ(root.records_of("reboot").size(), 1u);
+    EXPECT_EQ(root.records_of("S38modem").size(), 1u);
+    close(filler);
+    close(logger);
 }
 
 // Only argv[0] exactly "/app/bin/app" is the supervisor, whatever follows it.

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -217,8 +218,10 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
 }
 
 RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
-    std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir, "--result", "/.devroot/result",
-                                  "--user", user_spec(o.user), "--cwd", o.cwd};
+    std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
+    if (o.syslog) argv.push_back("--syslog");
+    argv.insert(argv.end(), {"--result", "/.devroot/result",
+                             "--user", user_spec(o.user), "--cwd", o.cwd});
     std::vector<std::string> command = given;
     if (command[0] == "/app/bin/app" && !o.no_argv) {
         command.erase(command.begin());
@@ -277,6 +280,19 @@ std::vector<Record> DeviceRoot::records() const {
     for (std::string line; std::getline(log, line);)
         if (!line.empty()) records.push_back(parse_record(line));
     return records;
+}
+
+std::vector<std::string> DeviceRoot::log_lines() const {
+    // busybox syslogd: "Dec  8 17:35:55 HOST FACILITY.LEVEL app[13]: TEXT"
+    static const std::regex line(R"(^\w{3} [ \d]\d [\d:]{8} \S+ (\S+ app)\[\d+\](: .*)$)");
+    static const std::regex caller_pid(R"( pid=\d+ )");
+    std::vector<std::string> lines;
+    std::istringstream log(read("/records/syslog"));
+    std::smatch m;
+    for (std::string text; std::getline(log, text);)
+        if (std::regex_match(text, m, line))
+            lines.push_back(std::regex_replace(m[1].str() + "[N]" + m[2].str(), caller_pid, " pid=N "));
+    return lines;
 }
 
 std::vector<Record> DeviceRoot::records_of(std::string_view tool, std::string_view event) const {

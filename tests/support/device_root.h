@@ -48,6 +48,7 @@ struct RunOptions {
     double timeout = 0;             // then send `signal` to the app
     int signal = 9;
     double linger = 0;              // how long to wait for background processes
+    bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
 };
@@ -80,6 +81,9 @@ struct DeviceRoot {
     RunResult run_command(const std::vector<std::string>& argv, RunOptions options) const;
 
     std::vector<Record> records() const;
+    // What the app sent the system logger: "FACILITY.LEVEL TEXT" a line, with
+    // its pid shown as "app[N]" and the caller's as "pid=N".
+    std::vector<std::string> log_lines() const;
     std::vector<Record> records_of(std::string_view tool, std::string_view event = "start") const;
 };
 
