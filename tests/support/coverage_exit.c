@@ -14,6 +14,9 @@
  * - On abort (out of memory): written before the process dies of SIGABRT.
  *   The app leaves SIGABRT as it finds it; the root step resets it only
  *   right before a tool runs.
+ * - On raise: the app ends itself by a signal (as its tool ended, or as the
+ *   parent-death signal would have ended it); the app's raise resolves to
+ *   the one here, which writes the profile first.
  */
 
 #include <signal.h>
@@ -79,10 +82,17 @@ int execl(const char* path, const char* arg, ...) {
     return execv(path, argv);
 }
 
+int raise(int sig) {
+    if (ready_to_write()) write_profile_now();
+    int result = kill(getpid(), sig);
+    __gcov_reset();  /* still alive (a signal ignored by default): count afresh */
+    return result;
+}
+
 static void write_profile_and_abort(int sig) {
     if (ready_to_write()) write_profile_now();
     signal(sig, SIG_DFL);
-    raise(sig);
+    kill(getpid(), sig);
 }
 
 __attribute__((constructor)) static void register_profile_writes(void) {
