@@ -9,6 +9,7 @@
 
 #include "applets/applets.h"
 #include "common/decimal.h"
+#include "common/kernel.h"
 #include "common/process.h"
 #include "common/root_context.h"
 #include "common/system_log.h"
@@ -34,18 +35,25 @@ bool fits_time_t(long long seconds) {
     }
 }
 
-// A point in time as the log shows it: 2026-12-08T17:33:36.123456789Z, or
-// seconds since the epoch where the calendar year does not fit.
+// A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z.
 struct UtcText {
-    char text[64];
+    char text[160];  // any 64-bit year
 
     explicit UtcText(const struct timespec& at) {
-        struct tm utc{};
-        char date[40];
-        if (gmtime_r(&at.tv_sec, &utc) && std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &utc) != 0)
-            std::snprintf(text, sizeof text, "%s.%09ldZ", date, at.tv_nsec);
-        else
-            std::snprintf(text, sizeof text, "@%lld.%09ld", static_cast<long long>(at.tv_sec), at.tv_nsec);
+        constexpr long long DAY = 86400;
+        const long long seconds = at.tv_sec, days = seconds / DAY - (seconds % DAY < 0);
+        const long long of_day = seconds - days * DAY;
+        // Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).
+        const long long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+        const long long day_of_era = z - era * 146097;
+        const long long year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+        const long long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+        const long long shifted_month = (5 * day_of_year + 2) / 153;
+        const long long day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+        const long long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+        const long long year = year_of_era + era * 400 + (month <= 2);
+        std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%09ldZ", year, month, day,
+                      of_day / 3600, of_day / 60 % 60, of_day % 60, at.tv_nsec);
     }
 };
 
@@ -61,10 +69,9 @@ int applet_time(const AppletArgs& args) {
     if (!fits_time_t(*seconds)) errx(1, "seconds value out of range");
 
     const struct timespec now = {static_cast<time_t>(*seconds), *nanoseconds};
-    struct timespec before{}, after{};
-    clock_gettime(CLOCK_REALTIME, &before);
+    const struct timespec before = kernel_realtime();
     if (clock_settime(CLOCK_REALTIME, &now) == -1) err(2, "failed to set time");
-    clock_gettime(CLOCK_REALTIME, &after);
+    const struct timespec after = kernel_realtime();
     identify_caller(args);
     audit("clock set from %s to %s", UtcText(before).text, UtcText(after).text);
 

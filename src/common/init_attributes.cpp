@@ -2,35 +2,60 @@
 
 #include <fcntl.h>
 #include <linux/keyctl.h>
-#include <linux/magic.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
-#include <sys/statfs.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <err.h>
 #include <initializer_list>
+
+#include "common/kernel.h"
 
 namespace {
 
 // What the kernel gives a task of a normal policy (init's children inherit it).
 constexpr unsigned long KERNEL_TIMER_SLACK_NS = 50000;
 constexpr char CGROUP_ROOT[] = "/sys/fs/cgroup";
+constexpr char CGROUP_CONTROLLERS[] = "/sys/fs/cgroup/cgroup.controllers";
 
-// Reads a small /proc file whole, as text; a failure ends the process.
+// Calls `take` with each line of a small /proc file (its newline dropped)
+// until it returns true; a failure to read ends the process.
+template <typename Take>
+void read_lines(const char* path, Take take) {
+    FILE* file = std::fopen(path, "re");
+    if (!file) err(2, "%s", path);
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    ssize_t length = 0;
+    bool done = false;
+    while (!done && (length = getline(&line, &capacity, file)) > 0) {
+        if (line[length - 1] == '\n') line[length - 1] = '\0';
+        done = take(static_cast<const char*>(line));
+    }
+    const bool failed = !done && std::ferror(file);
+    std::free(line);
+    std::fclose(file);
+    if (failed) err(2, "%s", path);
+}
+
+// The first line of a small /proc file, cut to `size`.
 void read_text(const char* path, char* text, std::size_t size) {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd == -1) err(2, "%s", path);
-    const ssize_t length = read(fd, text, size - 1);
-    if (length < 0) err(2, "%s", path);
-    text[length] = '\0';
-    close(fd);
+    text[0] = '\0';
+    read_lines(path, [&](const char* line) {
+        const std::size_t kept = std::min(std::strlen(line), size - 1);
+        std::memcpy(text, line, kept);
+        text[kept] = '\0';
+        return true;
+    });
 }
 
 void write_text(const char* path, const char* text) {
@@ -54,19 +79,21 @@ void take_init_value(const char* name, const char* prefix) {
 
 // The path after "0::", the cgroup v2 line of /proc/PID/cgroup; "" without one.
 void unified_cgroup(const char* path, char* cgroup, std::size_t size) {
-    char text[8192];
-    read_text(path, text, sizeof text);
-    const char* line = std::strncmp(text, "0::", 3) == 0 ? text : std::strstr(text, "\n0::");
     cgroup[0] = '\0';
-    if (!line) return;
-    line += line == text ? 3 : 4;
-    std::snprintf(cgroup, size, "%.*s", static_cast<int>(std::strcspn(line, "\n")), line);
+    read_lines(path, [&](const char* line) {
+        if (std::strncmp(line, "0::", 3) != 0) return false;
+        const std::size_t kept = std::min(std::strlen(line + 3), size - 1);
+        std::memcpy(cgroup, line + 3, kept);
+        cgroup[kept] = '\0';
+        return true;
+    });
 }
 
 // A cgroup the caller was delegated lets it freeze or kill what runs there.
+// Only the root of a cgroup v2 hierarchy has this file.
 void take_init_cgroup() {
-    struct statfs fs{};
-    if (statfs(CGROUP_ROOT, &fs) != 0 || fs.f_type != CGROUP2_SUPER_MAGIC) return;
+    struct stat unified{};
+    if (stat(CGROUP_CONTROLLERS, &unified) != 0) return;
     char ours[PATH_MAX], inits[PATH_MAX], procs[PATH_MAX + 32];
     unified_cgroup("/proc/self/cgroup", ours, sizeof ours);
     unified_cgroup("/proc/1/cgroup", inits, sizeof inits);
@@ -83,15 +110,14 @@ void take_new_session_keyring() {
 
 // An armed timer would let the caller choose the moment a root tool dies.
 void disarm_timers() {
-    const itimerval none{};
     for (const int which : {ITIMER_REAL, ITIMER_VIRTUAL, ITIMER_PROF})
-        if (setitimer(static_cast<__itimer_which>(which), &none, nullptr) != 0) err(2, "setitimer");
+        if (kernel_disarm_timer(which) != 0) err(2, "setitimer");
 }
 
 }  // namespace
 
 void take_init_attributes() {
-    if (personality(PER_LINUX) == -1) err(2, "personality");
+    if (kernel_personality(PER_LINUX) == -1) err(2, "personality");
     if (prctl(PR_SET_TIMERSLACK, KERNEL_TIMER_SLACK_NS, 0, 0, 0) != 0) err(2, "prctl PR_SET_TIMERSLACK");
     // EINVAL: a kernel (or emulator) that knows no such setting cannot hold one.
     if (prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_SET_THP_DISABLE");

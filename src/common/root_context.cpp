@@ -14,6 +14,7 @@
 #include <err.h>
 
 #include "common/init_attributes.h"
+#include "common/kernel.h"
 #include "common/process.h"
 
 namespace {
@@ -45,9 +46,10 @@ void keep_safe_standard_streams() {
     for (int fd = 0; fd <= 2; ++fd) {
         const int direction = fd == 0 ? O_RDONLY : O_WRONLY;
         if (open_for(fd, direction)) continue;
-        const int null_fd = open("/dev/null", direction | O_CLOEXEC);
-        if (null_fd == -1 || dup2(null_fd, fd) == -1) err(2, "/dev/null");
-        close(null_fd);
+        // 0 to fd - 1 are open: the lowest free number is fd again.
+        close(fd);
+        const int null_fd = fd == 0 ? open("/dev/null", O_RDONLY) : open("/dev/null", O_WRONLY);
+        if (null_fd != fd) err(2, "/dev/null");
     }
 }
 
@@ -101,7 +103,7 @@ void enter_root_context(Session session) {
     if (setgid(0) != 0) err(2, "setgid");
     // Out of reach of the caller's terminal: no ^C, ^Z or hang-up, and an
     // autogroup (the caller's may be at nice 19) of its own.
-    if (session == Session::Own && setsid() == -1) err(2, "setsid");
+    if (session == Session::Own && kernel_setsid() == -1) err(2, "setsid");
     keep_safe_standard_streams();
     take_init_limits();
     take_init_scheduling();

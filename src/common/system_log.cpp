@@ -1,6 +1,5 @@
 #include "common/system_log.h"
 
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <syslog.h>
@@ -8,117 +7,180 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
+#include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string_view>
+
+#include "common/kernel.h"
 
 namespace {
 
 constexpr char LOGGER_PATH[] = "/dev/log";
+constexpr char PASSWD_PATH[] = "/etc/passwd";
 // Fits every logger's line limit, whatever the caller passed.
 constexpr std::size_t LINE_MAX_BYTES = 1024;
 constexpr std::size_t ARGUMENT_MAX_BYTES = 64;
 constexpr std::size_t ARGUMENTS_MAX_BYTES = 400;
+constexpr std::string_view CUT = "...";
 
-struct Caller {
-    char text[LINE_MAX_BYTES / 2];
+// A line being built: it stops at `end` (at most its size less the
+// terminating zero) and stays terminated.
+struct Text {
+    char data[LINE_MAX_BYTES];
+    std::size_t used;
+    std::size_t end;
 };
 
-std::size_t append_text(char* out, std::size_t used, std::size_t size, const char* text) {
-    const int n = std::snprintf(out + used, size - used, "%s", text);
-    return n < 0 ? used : std::min(size - 1, used + static_cast<std::size_t>(n));
+void add(Text& t, std::string_view text) {
+    const std::size_t n = std::min(text.size(), t.end - t.used);
+    std::memcpy(t.data + t.used, text.data(), n);
+    t.used += n;
+    t.data[t.used] = '\0';
+}
+
+void add_number(Text& t, long long value) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    add(t, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+}
+
+// One byte as the line shows it: control characters, bytes outside printable
+// ASCII, the backslash and the space (which separates arguments) escaped.
+std::string_view shown(unsigned char c, char (&piece)[5]) {
+    constexpr char HEX[] = "0123456789abcdef";
+    if (c == '\\') return "\\\\";
+    if (c > ' ' && c < 0x7f) {
+        piece[0] = static_cast<char>(c);
+        return {piece, 1};
+    }
+    piece[0] = '\\', piece[1] = 'x', piece[2] = HEX[c >> 4], piece[3] = HEX[c & 15];
+    return {piece, 4};
+}
+
+// At most `limit` bytes of `text`, escaped; "..." ends it where it was cut.
+void add_escaped(Text& t, const char* text, std::size_t limit) {
+    const std::size_t cap = std::min(t.end, t.used + limit);
+    if (t.used + CUT.size() > cap) return;
+    std::size_t cut = t.used;  // where "..." goes should the rest not fit
+    for (const char* p = text; *p != '\0'; ++p) {
+        char piece[5];
+        const std::string_view s = shown(static_cast<unsigned char>(*p), piece);
+        if (t.used + s.size() > cap) {
+            t.used = cut;
+            return add(t, CUT);
+        }
+        add(t, s);
+        if (t.used + CUT.size() <= cap) cut = t.used;
+    }
+}
+
+// The account name of `uid` in /etc/passwd: the device's only user database.
+void add_user_name(Text& t, uid_t uid) {
+    FILE* passwd = std::fopen(PASSWD_PATH, "re");
+    char* line = nullptr;
+    std::size_t capacity = 0;
+    bool found = false;
+    while (passwd && !found && getline(&line, &capacity, passwd) > 0) {
+        const char* name_end = std::strchr(line, ':');
+        const char* uid_text = name_end ? std::strchr(name_end + 1, ':') : nullptr;
+        if (!uid_text) continue;
+        unsigned long value = 0;
+        const auto result = std::from_chars(uid_text + 1, uid_text + std::strlen(uid_text), value);
+        if (result.ec != std::errc() || *result.ptr != ':' || value != uid) continue;
+        *const_cast<char*>(name_end) = '\0';
+        add_escaped(t, line, ARGUMENT_MAX_BYTES);
+        found = true;
+    }
+    std::free(line);
+    if (passwd) std::fclose(passwd);
+    if (!found) add(t, "?");
 }
 
 // The program that ran us: our parent's executable, as the kernel names it.
-std::size_t append_parent(char* out, std::size_t used, std::size_t size) {
-    char link[32], path[PATH_MAX];
-    std::snprintf(link, sizeof link, "/proc/%d/exe", static_cast<int>(getppid()));
-    const ssize_t length = readlink(link, path, sizeof path - 1);
+void add_parent(Text& t) {
+    Text link{{}, 0, 32};
+    add(link, "/proc/");
+    add_number(link, getppid());
+    add(link, "/exe");
+    char path[PATH_MAX];
+    const ssize_t length = kernel_readlink(link.data, path, sizeof path - 1);
     path[length > 0 ? length : 0] = '\0';
-    return append_escaped(out, used, size, length > 0 ? path : "?", ARGUMENTS_MAX_BYTES / 2, true);
+    add_escaped(t, length > 0 ? path : "?", ARGUMENTS_MAX_BYTES / 2);
 }
 
-// The arguments, each escaped and cut to ARGUMENT_MAX_BYTES, as many as fit
-// in ARGUMENTS_MAX_BYTES; " ..." where some were left out.
-std::size_t append_arguments(char* out, std::size_t used, std::size_t size, const AppletArgs& args) {
-    const std::size_t end = std::min(size, used + ARGUMENTS_MAX_BYTES);
+// The arguments, each cut to ARGUMENT_MAX_BYTES, as many as fit in
+// ARGUMENTS_MAX_BYTES; " ..." where some were left out.
+void add_arguments(Text& t, const AppletArgs& args) {
+    const std::size_t end = t.end;
+    t.end = std::min(end, t.used + ARGUMENTS_MAX_BYTES);
     for (int i = 0; i < args.count; ++i) {
         // Room for one more, and for the mark after it.
-        if (i > 0 && used + 1 + ARGUMENT_MAX_BYTES + 4 >= end) return append_text(out, used, end, " ...");
-        if (i > 0) used = append_text(out, used, end, " ");
-        used = append_escaped(out, used, end, args.args[i], ARGUMENT_MAX_BYTES, true);
+        if (i > 0 && t.used + 1 + ARGUMENT_MAX_BYTES + 1 + CUT.size() > t.end) {
+            add(t, " ...");
+            break;
+        }
+        if (i > 0) add(t, " ");
+        add_escaped(t, args.args[i], ARGUMENT_MAX_BYTES);
     }
-    return used;
-}
-
-Caller describe_caller(const AppletArgs& args) {
-    Caller caller{};
-    char* out = caller.text;
-    const std::size_t size = sizeof caller.text;
-    const passwd* account = getpwuid(getuid());
-    std::size_t used = static_cast<std::size_t>(std::snprintf(out, size, "uid=%u user=", getuid()));
-    used = append_escaped(out, used, size, account ? account->pw_name : "?", ARGUMENT_MAX_BYTES, true);
-    used += static_cast<std::size_t>(std::snprintf(out + used, size - used, " pid=%d parent=", getpid()));
-    used = append_parent(out, used, size);
-    used = append_text(out, used, size, " args=");
-    append_arguments(out, used, size, args);
-    return caller;
+    t.end = end;
 }
 
 // Who asked: read once, before any fork, and kept for every later line.
-Caller& kept_caller() {
-    static Caller caller;  // a plain static: no guard in a single-threaded program
-    return caller;
+Text& caller() {
+    static Text text{{}, 0, LINE_MAX_BYTES / 2};  // a plain static: no guard
+    return text;
 }
 
 }  // namespace
 
-std::size_t append_escaped(char* out, std::size_t used, std::size_t size, const char* text, std::size_t limit,
-                           bool escape_space) {
-    const std::size_t cap = std::min(size - 1, used + limit);
-    if (used + 3 > cap) return used;
-    std::size_t cut = used;  // where "..." goes should the rest not fit
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p != '\0'; ++p) {
-        char piece[8];
-        if (*p == '\\') std::strcpy(piece, "\\\\");
-        else if (*p < 0x20 || *p >= 0x7f || (escape_space && *p == ' ')) std::snprintf(piece, sizeof piece, "\\x%02x", *p);
-        else piece[0] = static_cast<char>(*p), piece[1] = '\0';
-        const std::size_t length = std::strlen(piece);
-        if (used + length > cap) return append_text(out, cut, size, "...");
-        std::memcpy(out + used, piece, length + 1);
-        used += length;
-        if (used + 3 <= cap) cut = used;
-    }
-    return used;
+void identify_caller(const AppletArgs& args) {
+    Text& t = caller();
+    t.used = 0;
+    add(t, "uid=");
+    add_number(t, getuid());
+    add(t, " user=");
+    add_user_name(t, getuid());
+    add(t, " pid=");
+    add_number(t, getpid());
+    add(t, " parent=");
+    add_parent(t);
+    add(t, " args=");
+    add_arguments(t, args);
 }
 
 void system_log(int priority, const char* text) {
     const int saved_errno = errno;
-    char line[LINE_MAX_BYTES];
-    const int length = std::snprintf(line, sizeof line, "<%d>app[%d]: %s", priority, getpid(), text);
-    const int fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd != -1 && length > 0) {
+    Text line{{}, 0, LINE_MAX_BYTES - 1};
+    add(line, "<");
+    add_number(line, priority);
+    add(line, ">app[");
+    add_number(line, getpid());
+    add(line, "]: ");
+    add(line, text);
+    const int fd = kernel_socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd != -1) {
         sockaddr_un logger{};
         logger.sun_family = AF_UNIX;
         std::memcpy(logger.sun_path, LOGGER_PATH, sizeof LOGGER_PATH);
-        const auto size = std::min(static_cast<std::size_t>(length), sizeof line - 1);
-        (void)sendto(fd, line, size, MSG_DONTWAIT | MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&logger),
-                     sizeof logger);
+        (void)kernel_sendto(fd, line.data, line.used, MSG_DONTWAIT | MSG_NOSIGNAL, &logger, sizeof logger);
+        close(fd);
     }
-    if (fd != -1) close(fd);
     errno = saved_errno;
 }
 
-void identify_caller(const AppletArgs& args) { kept_caller() = describe_caller(args); }
-
 void audit(const char* format, ...) {
-    const Caller& caller = kept_caller();
     char what[LINE_MAX_BYTES / 2 - 32];
     va_list ap;
     va_start(ap, format);
     std::vsnprintf(what, sizeof what, format, ap);
     va_end(ap);
-    char text[LINE_MAX_BYTES];
-    std::snprintf(text, sizeof text, "%s: %s", what, caller.text);
-    system_log(LOG_AUTHPRIV | LOG_NOTICE, text);
+    Text text{{}, 0, LINE_MAX_BYTES - 1};
+    add(text, what);
+    add(text, ": ");
+    add(text, caller().data);
+    system_log(LOG_AUTHPRIV | LOG_NOTICE, text.data);
 }

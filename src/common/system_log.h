@@ -2,23 +2,12 @@
 // caller sees: nothing here changes a diagnostic, an exit status or a wait.
 #pragma once
 
-#include <cstdarg>
-#include <cstddef>
-
 #include "common/applet.h"
 
 // Sends "<priority>app[pid]: text" to /dev/log as one datagram, if a logger
 // listens there. Never waits (a full queue drops the line), never reports a
 // failure, keeps errno.
 void system_log(int priority, const char* text);
-
-// Appends `text` to `out` (holding `used` bytes of `size`) with every byte
-// that could forge or garble a line (control characters, bytes outside
-// printable ASCII, the backslash, and the space when `escape_space`) written
-// as \xHH or \\, at most `limit` bytes of it, and "..." where it was cut.
-// Returns the new length; `out` stays terminated.
-std::size_t append_escaped(char* out, std::size_t used, std::size_t size, const char* text, std::size_t limit,
-                           bool escape_space);
 
 // Reads who asked for a privileged action: the caller's real uid and user
 // name, the applet's pid, the program that ran the applet (our parent) and the

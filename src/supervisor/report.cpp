@@ -5,37 +5,74 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <err.h>
 
 #include "common/system_log.h"
 
 namespace {
 
-// The logger's copy of the line err(3) prints: the text after "app: ".
-void send(int level, bool with_error, const char* format, va_list ap) {
-    const int error = errno;
+// The text err(3) would print after "app: ", with ": " and the error's text
+// when `with_error`; errno is kept for that.
+struct Line {
     char text[512];
-    const int n = std::vsnprintf(text, sizeof text, format, ap);
-    if (with_error && n >= 0 && static_cast<std::size_t>(n) < sizeof text)
-        std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), ": %s", std::strerror(error));
-    system_log(LOG_DAEMON | level, text);
+};
+
+Line format_line(bool with_error, const char* format, va_list ap) {
+    const int error = errno;
+    Line line{};
+    if (!with_error) {
+        std::vsnprintf(line.text, sizeof line.text, format, ap);
+        return line;
+    }
+    char message[sizeof line.text - 112];  // room for the error text
+    std::vsnprintf(message, sizeof message, format, ap);
     errno = error;
+    // glibc's %m is the text of errno, as err(3) prints it, without importing
+    // strerror (one more binding by the loader at every start).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat"
+    std::snprintf(line.text, sizeof line.text, "%s: %m", message);
+#pragma GCC diagnostic pop
+    return line;
+}
+
+Line report(int level, bool with_error, const char* format, va_list ap) {
+    Line line = format_line(with_error, format, ap);
+    system_log(LOG_DAEMON | level, line.text);
+    return line;
 }
 
 }  // namespace
 
-#define REPORT(level, with_error, print)  \
-    va_list ap, copy;                     \
-    va_start(ap, format);                 \
-    va_copy(copy, ap);                    \
-    send(level, with_error, format, copy); \
-    va_end(copy);                         \
-    print;                                \
-    va_end(ap)
+void report_warnx(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    warnx("%s", report(LOG_WARNING, false, format, ap).text);
+    va_end(ap);
+}
 
-void report_warnx(const char* format, ...) { REPORT(LOG_WARNING, false, vwarnx(format, ap)); }
-void report_warn(const char* format, ...) { REPORT(LOG_WARNING, true, vwarn(format, ap)); }
-void report_notice(const char* format, ...) { REPORT(LOG_NOTICE, false, vwarnx(format, ap)); }
-void report_err(int status, const char* format, ...) { REPORT(LOG_ERR, true, verr(status, format, ap)); }
-void report_errx(int status, const char* format, ...) { REPORT(LOG_ERR, false, verrx(status, format, ap)); }
+void report_warn(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    warnx("%s", report(LOG_WARNING, true, format, ap).text);
+    va_end(ap);
+}
+
+void report_notice(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    warnx("%s", report(LOG_NOTICE, false, format, ap).text);
+    va_end(ap);
+}
+
+void report_err(int status, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    errx(status, "%s", report(LOG_ERR, true, format, ap).text);
+}
+
+void report_errx(int status, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    errx(status, "%s", report(LOG_ERR, false, format, ap).text);
+}
