@@ -172,7 +172,8 @@ std::string shell_exec_app(const std::string& argv0) {
 DeviceRoot::DeviceRoot(bool setuid) {
     char pattern[] = "/tmp/devroot.XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
-    dir = pattern;
+    parent = pattern;
+    dir = parent + "/root";
     std::string command = std::string(DEVICE_ROOT_TOOL) + " create " + dir + " --helpers " +
                           DEVROOT_HELPERS + " --app " + app_under_test() + (setuid ? " --setuid" : "");
     if (emulated()) command += " --emulator " + emulator_words()[0];
@@ -183,7 +184,7 @@ DeviceRoot::~DeviceRoot() {
     const char* keep = std::getenv("KEEP_DEVROOT");
     if (keep && *keep) return;
     std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+    std::filesystem::remove_all(parent, ignored);
 }
 
 std::string DeviceRoot::host_path(std::string_view inside) const { return dir + std::string(inside); }

@@ -61,7 +61,8 @@ struct RunResult {
 };
 
 struct DeviceRoot {
-    std::string dir;
+    std::string dir;     // the device's "/" (mode 0755)
+    std::string parent;  // holds dir, mode 0700: the set-user-ID app is out of other users' reach
 
     explicit DeviceRoot(bool setuid = false);
     ~DeviceRoot();

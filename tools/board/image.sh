@@ -57,9 +57,12 @@ module_closure() {
 # tools, app installed set-user-ID root, the C library, the modules, and the
 # stand-ins from tools/board/guest.
 make_initramfs() {
-    local cache=$1 app=$2 out=$3 root version modules module
-    root=$(mktemp -d)
-    chmod 0755 "$root"
+    local cache=$1 app=$2 out=$3 scratch root version modules module
+    # The tree holds a set-user-ID app: where binfmt_misc runs ARM programs
+    # with their owner's rights, any user reaching it could run it as root.
+    scratch=$(mktemp -d)
+    root=$scratch/root
+    mkdir -m 0755 "$root"
     mkdir -p "$root"/{bin,sbin,lib,proc,sys,dev,tmp,data,root,usr/bin,usr/sbin,app/bin}
     cp -R "$(dirname "${BASH_SOURCE[0]}")/guest/." "$root/"
     cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
@@ -84,5 +87,5 @@ make_initramfs() {
     ln -s /app/bin/app "$root/usr/bin/app"
 
     (cd "$root" && find . | cpio -o -H newc -R 0:0 --quiet) > "$out"
-    rm -rf "$root"
+    rm -rf "$scratch"
 }
