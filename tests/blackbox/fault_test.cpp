@@ -40,6 +40,8 @@ struct Fault {
     Check check = [](const DeviceRoot&, const devroot::RunResult&) {};
     bool setuid_install = true;
     bool screen = false;       // the game gets a screen
+    std::string beside;        // shell text run as root, untraced, while the app runs
+    Strings strace;            // further strace options
 };
 
 const std::string PRELOAD_INSIDE = "/lib/fault_preload.so";
@@ -73,10 +75,15 @@ devroot::RunResult run_traced(const DeviceRoot& root, const Fault& f, int when) 
         argv.insert(argv.end(), {"-e", "inject=" + f.call + ":" + how});
         if (!f.also.empty()) argv.insert(argv.end(), {"-e", "inject=" + f.also});
     }
+    argv.insert(argv.end(), f.strace.begin(), f.strace.end());
     if (!f.user.empty()) argv.insert(argv.end(), {"-u", f.user});
     if (f.screen) argv.insert(argv.end(), {"-E", devroot::screen_env()});
     argv.push_back(program(f));
     argv.insert(argv.end(), f.args.begin(), f.args.end());
+    // Orphaned at once, so that neither strace nor the app has it as a child.
+    if (!f.beside.empty())
+        argv.insert(argv.begin(), {"/bin/bash", "-c",
+                                   "( (" + f.beside + ") </dev/null >/dev/null 2>&1 & ); exec \"$@\"", "bash"});
     RunOptions o;
     o.close_fds = f.closed;
     o.linger = 3;
@@ -162,6 +169,23 @@ Check tool_before(const std::string& tool, long ms) {
 
 const std::string ENOMEM_TEXT = "Cannot allocate memory";
 
+// Beside a supervisor running programs a and b (both the stand-in "s", told
+// apart by their argument): once both have started, the namespace's next
+// process gets a's number.
+const std::string NEXT_PROCESS_GETS_AS_NUMBER = R"sh(
+    for i in $(seq 100); do [ "$(grep -c $'^tool=s\tevent=start' /records/log)" = 2 ] && break; sleep 0.05; done
+    a=$(sed -n 's/^tool=s\tevent=start\t.*\tpid=\([0-9]*\)\t.*\targv=one\t.*/\1/p' /records/log)
+    echo $((a - 1)) > /proc/sys/kernel/ns_last_pid)sh";
+
+// b's restart, the third run of "s", got the number a's first run had.
+void b_got_as_number(const DeviceRoot& root, const devroot::RunResult&) {
+    auto runs = root.records_of("s");
+    ASSERT_EQ(runs.size(), 3u);
+    const devroot::Record& a = runs[0].all("argv").at(1) == "one" ? runs[0] : runs[1];
+    EXPECT_EQ(runs[2].all("argv"), (Strings{"/data/s", "two"}));
+    EXPECT_EQ(runs[2].get("pid"), a.get("pid")) << "the number was not reused: the row proves nothing";
+}
+
 TEST(Fault, EntryAndSupervisor) {
     const std::string no_children = "app: no more children, exiting\n";
     run_table({
@@ -202,6 +226,22 @@ TEST(Fault, EntryAndSupervisor) {
                  r.control("once", "remove-after 1\n");
              },
          .check = recorded("once", "pdeathsig", "0")},
+        // A program whose restart cannot be forked keeps no number: the later
+        // child that gets it (b's restart) ends as b. The first poll waits 2 s,
+        // so that both have ended by then.
+        {.label = "a program's restart cannot be forked, its number goes to another", .call = "clone",
+         .how = "error=EAGAIN:when=4", .status = 0,
+         .err = "app: a exited(0), restarting\napp: fork a failed: Resource temporarily unavailable\n"
+                "app: b exited(0), restarting\napp: b exited(0), restarting\napp: b missing, disabling\n" +
+                no_children,
+         .tools = {"unlock-datafs", "s", "s", "s"},
+         .setup =
+             [](const DeviceRoot& r) {
+                 configure(r, "a /data/s one\nb /data/s two\n", {"s"});
+                 r.control("s", "remove-after 3\n");
+             },
+         .check = b_got_as_number, .beside = NEXT_PROCESS_GETS_AS_NUMBER,
+         .strace = {"-e", "trace=clone,wait4", "-e", "inject=wait4:delay_enter=2000000:when=2"}},
     });
 }
 
