@@ -3,6 +3,7 @@
 #include "device_root.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -93,6 +94,13 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
          "app: setuid: Operation not permitted\n", ""},
         {"no /data", [](const DeviceRoot& r) { std::filesystem::remove(r.host_path("/data")); }, "", "", 2,
          "app: chdir: No such file or directory\n", "0"},
+        // Entered as app, not as the root that started us.
+        {"/data closed to app",
+         [](const DeviceRoot& r) {
+             ASSERT_EQ(chown(r.host_path("/data").c_str(), 0, 0), 0);
+             chmod(r.host_path("/data").c_str(), 0700);
+         },
+         "", "", 2, "app: chdir: Permission denied\n", "0"},
         // The caller's process limit: app's own process uses it up after the change to app.
         {"program cannot be forked",
          [](const DeviceRoot& r) {
@@ -125,7 +133,7 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
 // The tool runs first, to its end, as the starting identity, wherever we were
 // started, without a parent-death signal; its failure does not matter. The
 // caller leaves a child of its own to us: reaping that one must not count as
-// the tool's end.
+// the tool's end. The caller's stricter file mode mask stays for all we start.
 TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     REQUIRE_ROOT();
     DeviceRoot root;
@@ -140,7 +148,7 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     o.signal = 9;
     o.linger = 8;
     const auto start = std::chrono::steady_clock::now();
-    auto r = supervise(root, o, "sleep 0.2 & " + devroot::shell_exec_app("/app/bin/app"));
+    auto r = supervise(root, o, "umask 077; sleep 0.2 & " + devroot::shell_exec_app("/app/bin/app"));
     const double took = seconds_since(start);
 
     EXPECT_EQ(r.status, 128 + 9);
@@ -154,9 +162,11 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     EXPECT_EQ(tool.get("cwd"), "/tmp");
     EXPECT_EQ(tool.get("pdeathsig"), "0");
     EXPECT_EQ(tool.all("env"), Strings{PATH_ONLY});
+    EXPECT_EQ(tool.get("umask"), "0077");
 
     auto steady = root.records_of("steady");
     ASSERT_EQ(steady.size(), 1u);
+    EXPECT_EQ(steady[0].get("umask"), "0077");
     EXPECT_GE(steady[0].number("time_ms") - tool.number("time_ms"), 1500);
     // SIGKILL to the supervisor: its child got SIGTERM and nothing lingered.
     auto ended = root.records_of("steady", "signal");
@@ -183,11 +193,13 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
                "noexec /data/noexec\n"
                "dir /data/dir\n"
                "none /data/none\n"
-               "nameonly\n");
+               "nameonly\n"
+               "sleeper /usr/bin/sleep 600000\n");
     RunOptions o;
     o.user = "0:27:27,44";
     // Programs get SIGTERM and SIGCHLD at their defaults and nothing blocked;
-    // other dispositions are root's choice and stay.
+    // other dispositions are root's choice and stay. The stand-ins catch
+    // SIGTERM; sleeper does not, and must still end with the supervisor.
     o.ignored = {SIGHUP, SIGTERM, SIGCHLD};
     o.blocked = {SIGTERM, SIGUSR1};
     o.timeout = 21;  // one restart round at about 17 s
