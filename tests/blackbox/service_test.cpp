@@ -41,6 +41,10 @@ TEST(Service, AnythingButAnActionAndAKnownNameGetsTheUsage) {
         std::string label = tail.empty() ? "(none)" : tail[0] + " " + tail.back();
         EXPECT_EQ(r.status, 1) << label;
         EXPECT_EQ(r.err, USAGE) << label;
+        // Before any step that needs root, which would fail here.
+        r = root.run_command(devroot::without_new_privileges(args), o);
+        EXPECT_EQ(r.status, 1) << label << " (no_new_privs)";
+        EXPECT_EQ(r.err, USAGE) << label << " (no_new_privs)";
     }
     EXPECT_TRUE(root.records().empty());
 }

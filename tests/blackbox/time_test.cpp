@@ -19,9 +19,13 @@ struct InputCase {
     std::string err;
 };
 
+// Root's would be set; an unprivileged caller's (no_new_privs: the set-user-ID
+// bit does nothing) would show the failure of the clock or of a root step.
 TEST(Time, BadInputIsRefusedBeforeTheClock) {
     REQUIRE_ROOT();
-    DeviceRoot root;
+    DeviceRoot root(true);
+    RunOptions no_new_privs;
+    no_new_privs.user = "user";
     const std::string usage = "usage: app time <seconds> <nanoseconds>\n";
     const std::string seconds = "app: cannot parse seconds parameter\n";
     const std::string nanoseconds = "app: cannot parse nanosecond parameter\n";
@@ -46,6 +50,9 @@ TEST(Time, BadInputIsRefusedBeforeTheClock) {
         std::string label = testing::PrintToString(c.args);
         EXPECT_EQ(r.status, 1) << label;
         EXPECT_EQ(r.err, c.err) << label;
+        r = root.run_command(devroot::without_new_privileges(c.args), no_new_privs);
+        EXPECT_EQ(r.status, 1) << label << " (no_new_privs)";
+        EXPECT_EQ(r.err, c.err) << label << " (no_new_privs)";
     }
     EXPECT_TRUE(root.records().empty());
 }

@@ -169,6 +169,13 @@ std::string shell_exec_app(const std::string& argv0) {
     return text;
 }
 
+std::vector<std::string> without_new_privileges(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{"/usr/bin/setpriv", "--no-new-privs", "--", "/bin/bash", "-c",
+                                  shell_exec_app("app") + " \"$@\"", "bash"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 DeviceRoot::DeviceRoot(bool setuid) {
     char pattern[] = "/tmp/devroot.XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");

@@ -111,4 +111,9 @@ std::string screen_env();
 // that start the app from a shell inside the root: append its arguments.
 std::string shell_exec_app(const std::string& argv0);
 
+// A command (for run_command) that sets no_new_privs, then runs the app as
+// "app" with `args`: the kernel ignores the set-user-ID bit, so every step
+// that needs root fails.
+std::vector<std::string> without_new_privileges(const std::vector<std::string>& args);
+
 }  // namespace devroot
