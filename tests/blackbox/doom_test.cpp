@@ -1,6 +1,7 @@
 // doom: the game's start (argv, environment, root, parent-death signal), how
 // long it runs, and failures on the game's side that leave the caller alone.
 #include <algorithm>
+#include <csignal>
 
 #include "device_root.h"
 
@@ -57,7 +58,9 @@ TEST(Doom, TheGameGetsTheWholeResolutionAsRoot) {
     for (const LaunchCase& c : cases) {
         DeviceRoot root(c.setuid_install);
         give_screen(root, c.resolution);
-        auto r = root.run({"doom", "1"}, screen_options(c.setuid_install ? "user" : ""));
+        RunOptions o = screen_options(c.setuid_install ? "user" : "");
+        o.ignored = o.blocked = {SIGRTMIN + 1, SIGRTMAX};  // the game gets them at their defaults
+        auto r = root.run({"doom", "1"}, o);
         EXPECT_EQ(r.status, 0) << c.resolution;
         EXPECT_EQ(r.err, "") << c.resolution;
         auto runs = root.records_of("prboom");
@@ -70,6 +73,8 @@ TEST(Doom, TheGameGetsTheWholeResolutionAsRoot) {
         EXPECT_EQ(runs[0].get("ruid"), "0") << c.resolution;
         EXPECT_EQ(runs[0].get("euid"), "0") << c.resolution;
         EXPECT_EQ(runs[0].get("pdeathsig"), "15") << c.resolution;
+        EXPECT_EQ(runs[0].get("sigign") + " " + runs[0].get("sigblk"), "0000000000000000 0000000000000000")
+            << c.resolution;
     }
 }
 

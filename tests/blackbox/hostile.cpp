@@ -72,6 +72,9 @@ void check_tool_start(const Record& r, const std::string& label) {
         EXPECT_TRUE(device == "char 1,3" || target.rfind("pipe:", 0) == 0) << label << ": " << tool << " got " << fd;
     }
     EXPECT_EQ(seen, (std::set<int>{0, 1, 2})) << label << ": " << tool;
+    // Whatever the caller ignored or blocked, real-time signals included.
+    EXPECT_EQ(r.get("sigign"), "0000000000000000") << label << ": " << tool;
+    EXPECT_EQ(r.get("sigblk"), "0000000000000000") << label << ": " << tool;
 }
 
 void run_case(const DeviceRoot& root, const Case& c) {

@@ -39,7 +39,8 @@ std::vector<std::string> hazard_environment();
 // Runs every case in one set-user-ID device root holding the caller's
 // look-alike tools and libraries, and checks each: status and stderr; no
 // crash; the tools that ran saw only the fixed environment, were the real
-// files, and had /dev/null or the caller's pipes on 0-2 and nothing else;
+// files, had /dev/null or the caller's pipes on 0-2 and nothing else, and
+// every signal at its default and unblocked;
 // no file changed but the LED files named; no preloaded library loaded into
 // a set-user-ID start or a tool. Prints the number of invocations.
 void run_table(const std::vector<Case>& cases);

@@ -124,6 +124,13 @@ std::vector<Case> applet_cases() {
     for (const char* name : {"../../tmp/hostile/bin/sh", "/etc/init.d/S50nginx", "S50nginx", "nginx\xff", ""})
         cases.push_back({std::string("service name ") + name, {"service", "restart", name}, opts("user"), 1,
                          service_usage, {}, {}});
+    RunOptions realtime = opts("user");
+    realtime.ignored = realtime.blocked = {SIGRTMIN + 1, SIGRTMAX};
+    cases.push_back({"real-time signals ignored and blocked, service", {"service", "start", "modem"}, realtime, 0, "",
+                     {"S38modem"}, {}});
+    cases.push_back({"real-time signals ignored and blocked, reboot", {"reboot", "0"}, realtime, 0, "", {"reboot"}, {}});
+    cases.push_back({"real-time signals ignored and blocked, poweroff", {"poweroff", "0"}, realtime, 0, "",
+                     {"poweroff"}, {}});
 
     cases.push_back({"time: 128 KiB of nines", {"time", std::string(big.size(), '9'), "0"}, opts("user"), 2,
                      "app: failed to set time: Invalid argument\n", {}, {}});

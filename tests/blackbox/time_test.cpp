@@ -2,6 +2,8 @@
 // The clock is only ever set to the time it already has, read just before.
 #include "device_root.h"
 
+#include <csignal>
+
 namespace {
 
 using devroot::DeviceRoot;
@@ -82,6 +84,7 @@ TEST(Time, ATimeTheKernelRefusesLeavesTheHardwareClockAlone) {
     EXPECT_TRUE(root.records().empty());
 }
 
+// Real-time signals the caller ignored and blocked are at their defaults for hwclock.
 TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
     REQUIRE_ROOT();
     for (bool setuid_install : {false, true}) {
@@ -89,6 +92,7 @@ TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
         root.control("hwclock", "exit 7");
         RunOptions o;
         o.user = setuid_install ? "user" : "";
+        o.ignored = o.blocked = {SIGRTMIN + 1, SIGRTMAX};
         auto r = root.run_command(shell(NOW), o);
         EXPECT_EQ(r.status, 7) << "the caller gets hwclock's status";
         EXPECT_EQ(r.err, "");
@@ -98,6 +102,7 @@ TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
         EXPECT_EQ(runs[0].get("ruid"), "0");
         EXPECT_EQ(runs[0].get("euid"), "0");
         EXPECT_EQ(runs[0].all("env"), std::vector<std::string>{"PATH=/usr/bin:/usr/sbin"});
+        EXPECT_EQ(runs[0].get("sigign") + " " + runs[0].get("sigblk"), "0000000000000000 0000000000000000");
     }
 }
 
