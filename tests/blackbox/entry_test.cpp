@@ -1,8 +1,11 @@
 // The entry: usage, applet lookup, supervisor choice, environment clean-up.
 #include "device_root.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -10,6 +13,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <regex>
 
 namespace {
@@ -292,6 +296,147 @@ TEST(Entry, ACallersHardLimitIsLiftedOrNothingRuns) {
     struct stat st{};
     ASSERT_EQ(stat(root.host_path("/records/S49gen-certs.out").c_str(), &st), 0);
     EXPECT_EQ(st.st_size, 102400);
+}
+
+// Every tool run as root: how a caller asks for it, its path in the root
+// (under /usr: the overlay's upper layer) and its name.
+struct ToolPath {
+    std::string applet, path, name;
+};
+const ToolPath TOOL_PATHS[] = {
+    {"service start modem", "/etc/init.d/S38modem", "S38modem"},
+    {"time $(date '+%s %N')", "/.devroot/usr-upper/sbin/hwclock", "hwclock"},  // the time the clock has
+    {"reboot 0", "/.devroot/usr-upper/sbin/reboot", "reboot"},
+    {"poweroff 0", "/.devroot/usr-upper/sbin/poweroff", "poweroff"},
+};
+
+// Puts the shell script `text` in place of every tool, root's, mode 0755,
+// with the device's /dev/std* links that scripts re-open streams by.
+void script_every_tool(const DeviceRoot& root, const std::string& text) {
+    for (const ToolPath& t : TOOL_PATHS) {
+        std::filesystem::remove(root.host_path(t.path));
+        root.write(t.path, text, 0755);
+    }
+    for (int fd : {0, 1, 2}) {
+        static const char* names[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+        std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(fd), root.host_path(names[fd]));
+    }
+}
+
+// A caller in perl, the one scripting language every Debian has: `setup`
+// runs, then a shell that becomes app with `applet`.
+std::vector<std::string> perl_caller(const std::string& setup, const std::string& applet) {
+    return {"/usr/bin/perl", "-MPOSIX", "-e", setup + "exec('/bin/bash', '-c', $ARGV[0]) or die 'exec'",
+            devroot::shell_exec_app("app") + " " + applet};
+}
+
+// Perl that puts `path`, opened with `flags`, on descriptor `fd`.
+std::string put(int fd, const std::string& path, int flags) {
+    return "POSIX::dup2(POSIX::open('" + path + "', " + std::to_string(flags) + ") // die('" + path + "'), " +
+           std::to_string(fd) + ") // die('dup2'); ";
+}
+
+struct StreamsCaller {
+    std::string label;
+    std::string setup;  // perl
+    bool pipes;         // the test's pipes stay on 0-2
+};
+
+// A descriptor the caller holds in the wrong direction, or only as a path
+// (O_PATH needs no permission on the file), must not let a root tool re-open
+// its file by name: what the tool writes goes nowhere, what it reads is empty.
+TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    script_every_tool(root,
+                      "#!/bin/sh\n"
+                      "echo \"${0##*/} out\" >/dev/stdout\n"
+                      "echo \"${0##*/} err\" >/dev/stderr\n"
+                      "cat /dev/stdin >/records/${0##*/}.stdin\n"
+                      "echo ran >/records/${0##*/}.ran\n");
+    const std::map<std::string, std::pair<std::string, mode_t>> files = {
+        {"/etc/secret", {"root's secret\n", 0600}},
+        {"/etc/key", {"root's key\n", 0600}},
+        {"/etc/public", {"anyone may read this\n", 0644}},
+        {"/etc/dropbox", {"anyone may add to this\n", 0622}},
+    };
+    const StreamsCaller callers[] = {
+        {"path 0 and 2, read-only 1",
+         put(0, "/etc/secret", O_PATH) + put(1, "/etc/public", O_RDONLY) + put(2, "/etc/key", O_PATH), false},
+        {"write-only 0, path 1, read-only 2",
+         put(0, "/etc/dropbox", O_WRONLY) + put(1, "/etc/key", O_PATH) + put(2, "/etc/public", O_RDONLY), false},
+        {"pipes", "", true},
+    };
+    for (const StreamsCaller& c : callers) {
+        for (const ToolPath& t : TOOL_PATHS) {
+            for (const auto& [path, file] : files) root.write(path, file.first, file.second);
+            RunOptions o;
+            o.user = "user";
+            o.stdin_pipe = c.pipes;
+            o.stdin_text = "the caller's text\n";
+            o.linger = 10;  // bounds only a background tool that never ends
+            auto r = root.run_command(perl_caller(c.setup, t.applet), o);
+            const std::string label = c.label + ", " + t.applet;
+            EXPECT_EQ(r.status, 0) << label;
+            EXPECT_EQ(r.out, c.pipes ? t.name + " out\n" : "") << label;
+            EXPECT_EQ(r.err, c.pipes ? t.name + " err\n" : "") << label;
+            EXPECT_EQ(root.read("/records/" + t.name + ".ran"), "ran\n") << label;
+            EXPECT_EQ(root.read("/records/" + t.name + ".stdin"), c.pipes ? o.stdin_text : "") << label;
+            for (const auto& [path, file] : files) EXPECT_EQ(root.read(path), file.first) << label << ": " << path;
+            for (const char* suffix : {".ran", ".stdin"})
+                std::filesystem::remove(root.host_path("/records/" + t.name + suffix));
+        }
+    }
+}
+
+// Interval timers survive exec: a caller's must not pick the moment a root
+// tool dies. (The applet's own waiting process may die of them.)
+TEST(Entry, ACallersTimersNeverEndARootTool) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    // CPU in the script's own process (ITIMER_PROF counts only that), then
+    // a wait (ITIMER_REAL), then its file.
+    script_every_tool(root,
+                      "#!/bin/sh\n"
+                      "i=0\n"
+                      "while [ $i -lt 300000 ]; do i=$((i + 1)); done\n"
+                      "sleep 1.5\n"
+                      "echo $i >/records/${0##*/}.out\n");
+    auto arm = [](int timer, long us) {
+        return "syscall(" + std::to_string(SYS_setitimer) + ", " + std::to_string(timer) +
+               ", my $v = pack('l!4', 0, 0, 0, " + std::to_string(us) + "), 0) == 0 or die('setitimer'); ";
+    };
+    // 100 ms of CPU: more than the applet uses before it forks, even emulated
+    // or sanitized; less than the script's loop takes.
+    const std::string timers = arm(ITIMER_REAL, 700000) + arm(ITIMER_PROF, 100000);
+    for (const ToolPath& t : {TOOL_PATHS[0], TOOL_PATHS[1]}) {  // the others run in a child of the applet's
+        RunOptions o;
+        o.user = "user";
+        o.linger = 10;  // bounds only a tool that never ends
+        auto r = root.run_command(perl_caller(timers, t.applet), o);
+        EXPECT_EQ(root.read("/records/" + t.name + ".out"), "300000\n") << t.applet << ", app's status " << r.status;
+    }
+}
+
+// The root steps are the tool's alone: a caller that runs app (rather than
+// becoming it) keeps the priorities it gave itself.
+TEST(Entry, TheCallerKeepsItsOwnPriorities) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    for (const ToolPath& t : TOOL_PATHS) {
+        RunOptions o;
+        o.user = "user";
+        o.linger = 10;  // bounds only a background tool that never ends
+        // Background tools: their root steps come after the applet returned;
+        // the wait for their record is bounded at 10 s.
+        const std::string line = "renice -n 19 $$ >/dev/null; ionice -c 3 -p $$; (" +
+                                 devroot::shell_exec_app("app") + " " + t.applet +
+                                 "); for i in $(seq 100); do grep -qs tool=" + t.name +
+                                 " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\"";
+        auto r = root.run_command({"/bin/bash", "-c", line}, o);
+        EXPECT_EQ(r.out, "19 idle\n") << t.applet << ": " << r.err;
+        EXPECT_EQ(root.records_of(t.name).size(), 1u) << t.applet;
+    }
 }
 
 }  // namespace
