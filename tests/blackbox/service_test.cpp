@@ -1,7 +1,13 @@
 // service: the usage with the service list, and the init script the process becomes.
 #include "device_root.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -127,6 +133,80 @@ TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.err, "app: execl: Permission denied\n");
     EXPECT_TRUE(root.records().empty());
+}
+
+struct EndCase {
+    std::string control;  // the stand-in's
+    std::string seen;     // by the caller: "exit N signal N" from the raw wait status
+};
+
+// The caller learns how the script ended: its exit status, or its death by
+// a signal as the applet's own.
+TEST(Service, TheCallerSeesTheScriptsStatusOrSignal) {
+    REQUIRE_ROOT();
+    DeviceRoot root(true);
+    RunOptions o;
+    o.user = "user";
+    const EndCase cases[] = {
+        {"exit 3", "exit 3 signal 0"}, {"kill 10", "exit 0 signal 10"}, {"kill 1", "exit 0 signal 1"}};
+    for (const EndCase& c : cases) {
+        root.control("S38modem", c.control);
+        auto r = root.run_command({"/usr/bin/perl", "-e",
+                                   "system('/bin/bash', '-c', $ARGV[0]); printf('exit %d signal %d', $? >> 8, $? & 127)",
+                                   devroot::shell_exec_app("app") + " service start modem"},
+                                  o);
+        EXPECT_EQ(r.out, c.seen) << c.control;
+        EXPECT_EQ(r.err, "") << c.control;
+    }
+}
+
+struct TerminalCase {
+    std::string label;
+    char typed;         // by the test on the terminal; 0: the terminal hangs up
+    bool caller_stays;  // the caller goes on after it (a shell gives up after ^C)
+};
+
+// On a terminal that the caller controls, what is typed there or a hang-up
+// ends or stops the waiting applet at most: the root script runs to its end.
+TEST(Service, TheCallersTerminalCannotStopOrEndTheScript) {
+    REQUIRE_ROOT();
+    const TerminalCase cases[] = {{"^C", '\x03', false}, {"^Z", '\x1a', true}, {"hang-up", 0, false}};
+    for (const TerminalCase& c : cases) {
+        DeviceRoot root(true);
+        root.write("/etc/init.d/S38modem",
+                   "#!/bin/sh\necho started >/records/started\nsleep 1\necho finished >/records/finished\n", 0755);
+        int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+        RunOptions o;
+        o.user = "user";
+        o.streams = open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ASSERT_GE(o.streams, 0);
+        o.linger = 10;  // bounds only a script that never ends
+        // Types once the script runs; the wait is bounded at 10 s.
+        std::thread typist([&] {
+            for (int i = 0; i < 1000 && !root.exists("/records/started"); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (c.typed) (void)!write(master, &c.typed, 1);
+            else close(master);
+        });
+        // The caller's shell makes the terminal its own and runs app as a
+        // foreground job, in a group of its own, as an interactive shell does;
+        // then it waits up to 5 s (the script needs 1) to see the script end:
+        // a script stopped by ^Z would stay stopped while its caller is there.
+        const std::string caller = "set -m; (" + devroot::shell_exec_app("app") +
+                                   " service start modem); for i in $(seq 50); do "
+                                   "[ -e /records/finished ] && exit 0; sleep 0.1; done; exit 1";
+        auto r = root.run_command({"/usr/bin/setsid", "-w", "-c", "/bin/bash", "-c", caller}, o);
+        typist.join();
+        close(o.streams);
+        if (c.typed) close(master);
+        if (c.caller_stays) {
+            EXPECT_EQ(r.status, 0) << c.label << ": the script did not end while its caller was there";
+        }
+        EXPECT_EQ(root.read("/records/started"), "started\n") << c.label;
+        EXPECT_EQ(root.read("/records/finished"), "finished\n") << c.label;
+    }
 }
 
 }  // namespace

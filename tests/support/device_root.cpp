@@ -260,6 +260,7 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
         dup2(input, 0);
         dup2(out[1], 1);
         dup2(errp[1], 2);
+        for (int fd = 0; o.streams >= 0 && fd < 3; ++fd) dup2(o.streams, fd);
         std::vector<char*> raw;
         for (std::string& a : argv) raw.push_back(a.data());
         raw.push_back(nullptr);

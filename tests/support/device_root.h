@@ -51,6 +51,7 @@ struct RunOptions {
     bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
+    int streams = -1;               // when set: this descriptor is fds 0-2 (a terminal, say)
 };
 
 struct RunResult {
