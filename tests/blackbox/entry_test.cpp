@@ -319,6 +319,7 @@ void script_every_tool(const DeviceRoot& root, const std::string& text) {
     }
     for (int fd : {0, 1, 2}) {
         static const char* names[] = {"/dev/stdin", "/dev/stdout", "/dev/stderr"};
+        std::filesystem::remove(root.host_path(names[fd]));
         std::filesystem::create_symlink("/proc/self/fd/" + std::to_string(fd), root.host_path(names[fd]));
     }
 }
@@ -404,11 +405,13 @@ TEST(Entry, ACallersTimersNeverEndARootTool) {
                       "echo $i >/records/${0##*/}.out\n");
     auto arm = [](int timer, long us) {
         return "syscall(" + std::to_string(SYS_setitimer) + ", " + std::to_string(timer) +
-               ", my $v = pack('l!4', 0, 0, 0, " + std::to_string(us) + "), 0) == 0 or die('setitimer'); ";
+               ", my $v = pack('l!4', 0, 0, " + std::to_string(us / 1000000) + ", " +
+               std::to_string(us % 1000000) + "), 0) == 0 or die('setitimer'); ";
     };
-    // 100 ms of CPU: more than the applet uses before it forks, even emulated
-    // or sanitized; less than the script's loop takes.
-    const std::string timers = arm(ITIMER_REAL, 700000) + arm(ITIMER_PROF, 100000);
+    // Both are more than the applet takes before it forks, even emulated or
+    // sanitized on a busy machine, and less than the script runs: 100 ms of
+    // CPU (its loop takes about 300) and 1 s (it runs 1.5 s longer).
+    const std::string timers = arm(ITIMER_REAL, 1000000) + arm(ITIMER_PROF, 100000);
     for (const ToolPath& t : {TOOL_PATHS[0], TOOL_PATHS[1]}) {  // the others run in a child of the applet's
         RunOptions o;
         o.user = "user";
