@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/keyctl.h>
+#include <linux/mempolicy.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -102,10 +103,18 @@ void take_init_cgroup() {
     write_text(procs, "0");
 }
 
-// The caller's session keyring would hold the keys the tool adds, for the caller to read.
-void take_new_session_keyring() {
-    if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr) == -1 && errno != ENOSYS)
-        err(2, "keyctl");  // ENOSYS: a kernel without keys has no keyring to hand on
+// The caller's session keyring would hold the keys the tool adds, for the
+// caller to read; its default keyring for requested keys would send them
+// elsewhere. ENOSYS: a kernel without keys has no keyring to hand on.
+void take_new_keyrings() {
+    if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr) == -1 && errno != ENOSYS) err(2, "keyctl");
+    if (syscall(SYS_keyctl, KEYCTL_SET_REQKEY_KEYRING, KEY_REQKEY_DEFL_DEFAULT) == -1 && errno != ENOSYS)
+        err(2, "keyctl");
+}
+
+// The NUMA memory policy the caller chose; ENOSYS: a kernel without NUMA has none.
+void take_default_memory_policy() {
+    if (syscall(SYS_set_mempolicy, MPOL_DEFAULT, nullptr, 0) == -1 && errno != ENOSYS) err(2, "set_mempolicy");
 }
 
 // An armed timer would let the caller choose the moment a root tool dies.
@@ -121,9 +130,11 @@ void take_init_attributes() {
     if (prctl(PR_SET_TIMERSLACK, KERNEL_TIMER_SLACK_NS, 0, 0, 0) != 0) err(2, "prctl PR_SET_TIMERSLACK");
     // EINVAL: a kernel (or emulator) that knows no such setting cannot hold one.
     if (prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_SET_THP_DISABLE");
+    if (prctl(PR_MCE_KILL, PR_MCE_KILL_CLEAR, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_MCE_KILL");
     take_init_value("oom_score_adj", "");
     take_init_value("coredump_filter", "0x");
-    take_new_session_keyring();
+    take_new_keyrings();
+    take_default_memory_policy();
     take_init_cgroup();
     disarm_timers();
 }

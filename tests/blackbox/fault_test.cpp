@@ -301,6 +301,9 @@ TEST(Fault, ToolsRunAsRoot) {
         {"personality", "", "personality", "error=EINVAL"},
         {"prctl", "prctl(PR_SET_TIMERSLACK", "prctl PR_SET_TIMERSLACK", "error=EINVAL"},
         {"prctl", "prctl(PR_SET_THP_DISABLE", "prctl PR_SET_THP_DISABLE"},
+        {"prctl", "prctl(PR_MCE_KILL", "prctl PR_MCE_KILL"},
+        {"keyctl", "keyctl(KEYCTL_SET_REQKEY_KEYRING", "keyctl", "error=EDQUOT"},
+        {"set_mempolicy", "", "set_mempolicy"},
         {"openat", "openat(AT_FDCWD, \"/proc/1/oom_score_adj\"", "/proc/1/oom_score_adj"},
         {"openat", "openat(AT_FDCWD, \"/proc/self/coredump_filter\"", "/proc/self/coredump_filter"},
         {"keyctl", "", "keyctl", "error=EDQUOT"},
@@ -319,7 +322,7 @@ TEST(Fault, ToolsRunAsRoot) {
                           // Waiting fails only once the script has run.
                           .tools = s.call == "wait4" ? Strings{"S50nginx"} : Strings{}});
     }
-    for (const std::string call : {"sched_setattr", "keyctl"})
+    for (const std::string call : {"sched_setattr", "keyctl", "set_mempolicy"})
         faults.push_back({.label = call + " missing from the kernel", .args = {"service", "start", "nginx"},
                           .call = call, .how = "error=ENOSYS", .user = "user", .status = 0, .tools = {"S50nginx"},
                           .check = recorded("S50nginx", "policy", "0")});
