@@ -9,6 +9,7 @@
  * Each open descriptor is one field fd=N:TARGET:DEVICE, TARGET what
  * /proc/self/fd/N names and DEVICE "char MAJOR,MINOR" for a character device,
  * "-" for anything else (a bind-mounted /dev/null may have another name).
+ * The k.* fields are the kernel's whole view of the process (standin_kernel.c).
  *
  * Control file lines (all optional):
  *   exit N          exit status (default 0)
@@ -37,6 +38,8 @@
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
+
+#include "standin.h"
 
 #define LOG_PATH "/records/log"
 #define CONTROL_DIR "/etc/standin/"
@@ -79,7 +82,7 @@ static void put_escaped(const char* text) {
     }
 }
 
-static void field(const char* key, const char* format, ...) {
+void field(const char* key, const char* format, ...) {
     char value[PATH_MAX + 64];
     va_list ap;
     va_start(ap, format);
@@ -91,7 +94,7 @@ static void field(const char* key, const char* format, ...) {
     put_escaped(value);
 }
 
-static void field_text(const char* key, const char* value) {
+void field_text(const char* key, const char* value) {
     if (rec.length) put_raw("\t", 1);
     put_raw(key, strlen(key));
     put_raw("=", 1);
@@ -329,6 +332,7 @@ int main(int argc, char** argv) {
     record_fds();
     record_signal_state();
     record_scheduling();
+    record_kernel_view();
     flush_record();
 
     struct control c = {0, 0, 0, 0, 0};
