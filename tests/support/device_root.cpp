@@ -238,6 +238,8 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
         if (!emulated()) argv.insert(argv.end(), {"--argv0", o.argv0});
     }
     if (o.no_argv) argv.push_back("--no-argv");
+    if (o.session) argv.push_back("--session");
+    if (o.hostile) argv.push_back("--hostile");
     for (const std::string& e : o.env) argv.insert(argv.end(), {"--env", e});
     for (int fd : o.close_fds) argv.insert(argv.end(), {"--close", std::to_string(fd)});
     for (int sig : o.ignored) argv.insert(argv.end(), {"--ignore", std::to_string(sig)});

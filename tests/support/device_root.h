@@ -52,6 +52,8 @@ struct RunOptions {
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
     int streams = -1;               // when set: this descriptor is fds 0-2 (a terminal, say)
+    bool session = false;           // started as a service manager starts a service (root, reference)
+    bool hostile = false;           // the caller first sets on itself all it can that survives exec
 };
 
 struct RunResult {
