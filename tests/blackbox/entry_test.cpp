@@ -2,6 +2,7 @@
 #include "device_root.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -222,20 +223,22 @@ struct RootTool {
     std::string applet;  // and its arguments, as shell words
     std::string tool;
     long writes;         // bytes the tool writes to a file of its own
-    bool tied;           // ends by SIGTERM when the applet ends
+    bool tied;           // ends by SIGTERM when the applet ends (the game)
+    std::string path;
+};
+
+const RootTool ROOT_TOOLS[] = {
+    {"service start gen-certs", "S49gen-certs", 102400, false, "/app/etc/init.d/S49gen-certs"},  // the caller allows 1 KiB
+    {"time $(date '+%s %N')", "hwclock", 0, false, "/usr/sbin/hwclock"},  // the time the clock already has
+    {"reboot 0", "reboot", 0, false, "/usr/sbin/reboot"},
+    {"poweroff 0", "poweroff", 0, false, "/usr/sbin/poweroff"},
+    {"doom 3", "prboom", 0, true, "/usr/games/prboom"},  // though its group changed after the fork
 };
 
 // Whoever calls, a tool run as root starts as init would start it.
 TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
     REQUIRE_ROOT();
-    const RootTool tools[] = {
-        {"service start gen-certs", "S49gen-certs", 102400, false},  // the caller allows 1 KiB
-        {"time $(date '+%s %N')", "hwclock", 0, false},  // the time the clock already has
-        {"reboot 0", "reboot", 0, false},
-        {"poweroff 0", "poweroff", 0, false},
-        {"doom 3", "prboom", 0, true},  // though its group changed after the fork
-    };
-    for (const RootTool& t : tools) {
+    for (const RootTool& t : ROOT_TOOLS) {
         if (t.tool == "prboom" && !devroot::screen_available()) continue;
         DeviceRoot root(true);
         if (t.writes) root.control(t.tool, "write " + std::to_string(t.writes));
@@ -273,6 +276,100 @@ TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
         }
         EXPECT_EQ(s.get("pdeathsig"), t.tied ? "15" : "0") << t.applet;
         EXPECT_EQ(root.records_of(t.tool, "signal").size(), t.tied ? 1u : 0u) << t.applet;
+    }
+}
+
+// What the kernel keeps for a process (the stand-in's k.* fields) in which a
+// root tool the hostile caller started may differ from the same tool started
+// by a service manager. A pattern as fnmatch(3) takes it; with `bits`, only
+// those bits of the number may differ. Nothing the app must reset belongs here.
+struct Allowed {
+    const char* pattern;
+    unsigned long long bits = 0;
+};
+const Allowed KERNEL_VIEW_MAY_DIFFER[] = {
+    // Which process it is and who its parent, group and session are: numbers
+    // (whether it leads them is compared), and each run its own PID namespace.
+    {"k.stat.[1456]"}, {"k.status.Pid"}, {"k.status.PPid"}, {"k.status.Tgid"}, {"k.status.NS*"}, {"k.autogroup.id"},
+    {"k.ns.mnt"}, {"k.ns.pid*"},
+    // When it started, where it ran, what it has done so far.
+    {"k.stat.1[0-7]"}, {"k.stat.22"}, {"k.stat.39"}, {"k.stat.4[234]"}, {"k.status.*ctxt_switches"},
+    {"k.sched.se.exec_start"}, {"k.sched.se.vruntime"}, {"k.sched.se.sum_exec_runtime"}, {"k.sched.se.avg.*"},
+    {"k.sched.*nr_*"}, {"k.sched.clock-delta"}, {"k.sched.*numa*"},
+    // Memory figures and the addresses of a randomized layout.
+    {"k.stat.2[3-4678]"}, {"k.stat.4[5-9]"}, {"k.stat.5[01]"}, {"k.status.Vm*"}, {"k.status.Rss*"},
+    // Signals queued to any of the user's processes (the limit is k.limits').
+    {"k.status.SigQ"},
+    // How large the descriptor table once grew, not what is in it; and the
+    // note that the process image used a privilege (PF_SUPERPRIV).
+    {"k.status.FDSize"}, {"k.stat.9", 0x100},
+    // Kept by design: the audit record of who logged in, and restrictions
+    // that cannot be lifted but only restrict (write-or-execute memory,
+    // speculation).
+    {"k.loginuid"}, {"k.sessionid"}, {"k.prctl.mdwe"}, {"k.prctl.spec_*"}, {"k.status.Speculation*"},
+};
+
+// The game keeps the caller's session and terminal (k.stat.7 and 8), with the
+// session's autogroup and its nice value, which only the caller may change
+// for all of its session; its process group is the applet's; it ends with
+// the applet.
+const Allowed GAME_MAY_DIFFER[] = {
+    {"k.sid_leader"}, {"k.ctty"}, {"k.stat.[78]"}, {"k.autogroup.nice"}, {"k.pgrp_leader"}, {"k.prctl.pdeathsig"},
+};
+
+bool may_differ(const std::string& key, const std::string& a, const std::string& b, const RootTool& t) {
+    auto matches = [&](const Allowed& allowed) {
+        if (fnmatch(allowed.pattern, key.c_str(), 0) != 0) return false;
+        if (!allowed.bits) return true;
+        return ((std::stoull(a) ^ std::stoull(b)) & ~allowed.bits) == 0;
+    };
+    for (const Allowed& allowed : KERNEL_VIEW_MAY_DIFFER)
+        if (matches(allowed)) return true;
+    if (t.tied)
+        for (const Allowed& allowed : GAME_MAY_DIFFER)
+            if (matches(allowed)) return true;
+    return false;
+}
+
+std::map<std::string, std::string> kernel_view(const Record& r) {
+    std::map<std::string, std::string> view;
+    for (const auto& [key, value] : r.fields)
+        if (key.rfind("k.", 0) == 0) view[key] += value + ";";
+    return view;
+}
+
+// The same tool started by a service manager, then by a caller that set all
+// it could on itself: the kernel's view of the two processes is the same, but
+// for what identifies the process and what cannot be undone.
+TEST(Entry, ToolsRunAsRootInheritNothingTheKernelKeepsForTheCaller) {
+    REQUIRE_ROOT();
+    for (const RootTool& t : ROOT_TOOLS) {
+        if (t.tool == "prboom" && !devroot::screen_available()) continue;
+        DeviceRoot root(true);
+        RunOptions reference;
+        reference.session = true;
+        auto r = root.run_command({t.path}, reference);
+        ASSERT_EQ(r.status, 0) << t.path << ": " << r.err;
+        if (t.tool == "prboom") devroot::give_screen(root, "800 480");
+        RunOptions o;
+        o.user = "user";
+        o.hostile = true;
+        if (t.tool == "prboom") o.env = {devroot::screen_env()};
+        o.linger = 5;
+        r = root.run_command({"/bin/bash", "-c", devroot::shell_exec_app("app") + " " + t.applet}, o);
+        EXPECT_EQ(r.status, 0) << t.applet;
+        auto runs = root.records_of(t.tool);
+        ASSERT_EQ(runs.size(), 2u) << t.applet << ": " << r.err;
+        auto expected = kernel_view(runs[0]), seen = kernel_view(runs[1]);
+        ASSERT_GT(expected.size(), 100u) << t.applet;
+        for (const auto& [key, value] : seen) expected.emplace(key, "(none)");
+        for (const auto& [key, value] : expected) {
+            auto found = seen.find(key);
+            std::string other = found == seen.end() ? "(none)" : found->second;
+            if (other != value && !may_differ(key, value, other, t))
+                ADD_FAILURE() << t.applet << ": " << key << " is " << other << ", started by a service manager "
+                              << value;
+        }
     }
 }
 
