@@ -154,8 +154,10 @@ static void write_text(const char* path, const char* text) {
 }
 
 /* Each soft limit lowered, yet far enough above what the app, its emulator
- * or its sanitizer's address space reservation need to start at all. */
-static void lower_soft_limits(void) {
+ * or its sanitizer's address space reservation need to start at all. An
+ * emulator keeps the address space, data and stack limits to itself: the
+ * app it runs could not set them again. */
+static void lower_soft_limits(int emulated) {
     static const rlim_t to[RLIM_NLIMITS] = {
         [RLIMIT_CPU] = 60,           [RLIMIT_FSIZE] = 1 << 20,   [RLIMIT_DATA] = 1ULL << 46,
         [RLIMIT_STACK] = 2 << 20,    [RLIMIT_CORE] = 0,          [RLIMIT_RSS] = 1 << 30,
@@ -166,6 +168,7 @@ static void lower_soft_limits(void) {
     };
     for (int resource = 0; resource < RLIM_NLIMITS; ++resource) {
         struct rlimit limit;
+        if (emulated && (resource == RLIMIT_AS || resource == RLIMIT_DATA || resource == RLIMIT_STACK)) continue;
         if (getrlimit(resource, &limit) || limit.rlim_cur <= to[resource]) continue;
         limit.rlim_cur = to[resource];
         setrlimit(resource, &limit);
@@ -225,7 +228,8 @@ static void become_hostile(void) {
     prctl(PR_SET_SPECULATION_CTRL, PR_SPEC_INDIRECT_BRANCH, PR_SPEC_DISABLE, 0, 0);
     prctl(PR_SET_SPECULATION_CTRL, PR_SPEC_L1D_FLUSH, PR_SPEC_ENABLE, 0, 0);
     /* An emulator, offered where the app is a foreign binary, writes the code it runs. */
-    if (access("/.devroot/emu/emulator", F_OK) != 0) prctl(SET_MDWE, MDWE_REFUSE_EXEC_GAIN, 0, 0, 0);
+    int emulated = access("/.devroot/emu/emulator", F_OK) == 0;
+    if (!emulated) prctl(SET_MDWE, MDWE_REFUSE_EXEC_GAIN, 0, 0, 0);
     write_text("/proc/self/oom_score_adj", "1000");
     write_text("/proc/self/coredump_filter", "0");
     write_text("/proc/self/autogroup", "19");
@@ -236,7 +240,7 @@ static void become_hostile(void) {
     unsigned long node0 = 1;
     syscall(SYS_set_mempolicy, 1 /* MPOL_PREFERRED */, &node0, sizeof node0 * 8);
     lowest_priority();
-    lower_soft_limits();
+    lower_soft_limits(emulated);
     for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
         signal(sig, SIG_IGN);
         sigaddset(&opt.blocked, sig);
