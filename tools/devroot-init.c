@@ -24,6 +24,9 @@
  *                                service: its own session, a new anonymous session
  *                                keyring, no supplementary groups, umask 022, every
  *                                signal default
+ *   --delegate NAME              start the command in cgroup NAME of /sys/fs/cgroup (a
+ *                                cgroup v2 hierarchy), made for it and owned by its
+ *                                user, as a service manager delegates a cgroup
  *   --hostile                    after the identity change, set everything an
  *                                unprivileged process can set on itself that
  *                                survives exec (interval timers excepted): see
@@ -73,6 +76,7 @@ struct options {
     rlim_t rlimit_values[MAX_LIST];
     int rlimit_count;
     int session, hostile;
+    const char* delegate;
     char** command;
 };
 
@@ -146,11 +150,26 @@ static void start_session(void) {
     for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
 }
 
-static void write_text(const char* path, const char* text) {
+static int write_text(const char* path, const char* text) {
     int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd == -1) return;
-    (void)!write(fd, text, strlen(text));
+    if (fd == -1) return -1;
+    ssize_t n = write(fd, text, strlen(text));
     close(fd);
+    return n == (ssize_t)strlen(text) ? 0 : -1;
+}
+
+/* The files of a cgroup its delegate owns, as a service manager hands them over. */
+static void delegate_cgroup(void) {
+    static const char* const owned[] = {"", "/cgroup.procs", "/cgroup.threads", "/cgroup.subtree_control"};
+    char path[512];
+    snprintf(path, sizeof path, "/sys/fs/cgroup/%s", opt.delegate);
+    if (mkdir(path, 0755) != 0) die("cannot make the delegated cgroup");
+    for (size_t i = 0; i < sizeof owned / sizeof *owned; ++i) {
+        snprintf(path, sizeof path, "/sys/fs/cgroup/%s%s", opt.delegate, owned[i]);
+        if (chown(path, opt.uid, opt.gid) != 0) die("cannot hand the cgroup over");
+    }
+    snprintf(path, sizeof path, "/sys/fs/cgroup/%s/cgroup.procs", opt.delegate);
+    if (write_text(path, "0") != 0) die("cannot enter the delegated cgroup");  /* "0": the writer */
 }
 
 /* Each soft limit lowered, yet far enough above what the app, its emulator
@@ -271,6 +290,7 @@ static void parse_options(int argc, char** argv) {
         else if (!strcmp(o, "--linger")) opt.linger = atof(v);
         else if (!strcmp(o, "--result")) opt.result = v;
         else if (!strcmp(o, "--rlimit")) parse_rlimit(v);
+        else if (!strcmp(o, "--delegate")) opt.delegate = v;
         else die("unknown option");
     }
     if (i + 1 >= argc) die("no command");
@@ -302,6 +322,7 @@ int main(int argc, char** argv) {
         opt.command[0] = opt.argv0 ? (char*)opt.argv0 : path;
         closefrom(3);  /* the command sees 0-2 only, whatever the test runner leaked */
         if (opt.session) start_session();
+        if (opt.delegate) delegate_cgroup();
         for (int i = 0; i < opt.close_count; ++i) close(opt.close_fds[i]);
         if (setgroups((size_t)opt.group_count, opt.groups) || setgid(opt.gid) || setuid(opt.uid))
             die("cannot take the requested identity");

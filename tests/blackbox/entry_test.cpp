@@ -291,7 +291,7 @@ const Allowed KERNEL_VIEW_MAY_DIFFER[] = {
     // Which process it is and who its parent, group and session are: numbers
     // (whether it leads them is compared), and each run its own PID namespace.
     {"k.stat.[1456]"}, {"k.status.Pid"}, {"k.status.PPid"}, {"k.status.Tgid"}, {"k.status.NS*"}, {"k.autogroup.id"},
-    {"k.ns.mnt"}, {"k.ns.pid*"},
+    {"k.ns.mnt"}, {"k.ns.pid*"}, {"k.ns.cgroup"},
     // When it started, where it ran, what it has done so far.
     {"k.stat.1[0-7]"}, {"k.stat.22"}, {"k.stat.39"}, {"k.stat.4[234]"}, {"k.status.*ctxt_switches"},
     {"k.sched.se.exec_start"}, {"k.sched.se.vruntime"}, {"k.sched.se.sum_exec_runtime"}, {"k.sched.se.avg.*"},
@@ -340,20 +340,23 @@ std::map<std::string, std::string> kernel_view(const Record& r) {
 
 // The same tool started by a service manager, then by a caller that set all
 // it could on itself: the kernel's view of the two processes is the same, but
-// for what identifies the process and what cannot be undone.
-TEST(Entry, ToolsRunAsRootInheritNothingTheKernelKeepsForTheCaller) {
-    REQUIRE_ROOT();
+// for what identifies the process and what cannot be undone. `delegated`:
+// the caller sits in a cgroup of its own, as a service manager delegates one.
+void expect_kernel_view_of_a_service(bool delegated) {
     for (const RootTool& t : ROOT_TOOLS) {
         if (t.tool == "prboom" && !devroot::screen_available()) continue;
         DeviceRoot root(true);
         RunOptions reference;
         reference.session = true;
+        reference.cgroup2 = delegated;
         auto r = root.run_command({t.path}, reference);
         ASSERT_EQ(r.status, 0) << t.path << ": " << r.err;
         if (t.tool == "prboom") devroot::give_screen(root, "800 480");
         RunOptions o;
         o.user = "user";
         o.hostile = true;
+        o.cgroup2 = delegated;
+        if (delegated) o.delegate = "caller";
         if (t.tool == "prboom") o.env = {devroot::screen_env()};
         o.linger = 5;
         r = root.run_command({"/bin/bash", "-c", devroot::shell_exec_app("app") + " " + t.applet}, o);
@@ -371,6 +374,17 @@ TEST(Entry, ToolsRunAsRootInheritNothingTheKernelKeepsForTheCaller) {
                               << value;
         }
     }
+}
+
+TEST(Entry, ToolsRunAsRootInheritNothingTheKernelKeepsForTheCaller) {
+    REQUIRE_ROOT();
+    expect_kernel_view_of_a_service(false);
+}
+
+TEST(Entry, ToolsRunAsRootLeaveTheCallersDelegatedCgroup) {
+    REQUIRE_ROOT();
+    if (!devroot::cgroup2_available()) GTEST_SKIP() << "no cgroup v2 hierarchy here to give a device root one of";
+    expect_kernel_view_of_a_service(true);
 }
 
 // Only CAP_SYS_RESOURCE lifts a hard limit the caller lowered, and some

@@ -147,6 +147,13 @@ bool root_lifts_limits() {
     return false;
 }
 
+bool cgroup2_available() {
+    std::ifstream mounts("/proc/self/mountinfo");
+    for (std::string line; std::getline(mounts, line);)
+        if (line.find(" - cgroup2 ") != std::string::npos) return true;
+    return false;
+}
+
 bool screen_available() { return !screen_library().empty(); }
 
 void give_screen(const DeviceRoot& root, const std::string& resolution) {
@@ -227,9 +234,10 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
 
 RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
+    if (o.cgroup2) argv.push_back("--cgroup2");
     if (o.syslog) argv.push_back("--syslog");
-    argv.insert(argv.end(), {"--result", "/.devroot/result",
-                             "--user", user_spec(o.user), "--cwd", o.cwd});
+    argv.insert(argv.end(), {"--result", "/.devroot/result", "--user", user_spec(o.user), "--cwd", o.cwd});
+    if (!o.delegate.empty()) argv.insert(argv.end(), {"--delegate", o.delegate});
     std::vector<std::string> command = given;
     if (command[0] == "/app/bin/app" && !o.no_argv) {
         command.erase(command.begin());

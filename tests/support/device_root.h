@@ -54,6 +54,8 @@ struct RunOptions {
     int streams = -1;               // when set: this descriptor is fds 0-2 (a terminal, say)
     bool session = false;           // started as a service manager starts a service (root, reference)
     bool hostile = false;           // the caller first sets on itself all it can that survives exec
+    bool cgroup2 = false;           // the run has a cgroup v2 hierarchy of its own (cgroup2_available())
+    std::string delegate;           // the caller starts in this cgroup of it, delegated to it
 };
 
 struct RunResult {
@@ -98,6 +100,9 @@ std::string app_under_test();
 // binary, with its options: "qemu-arm -L /usr/arm-linux-gnueabihf". Every
 // run of /app/bin/app then goes through it, with the app's set-user-ID bit.
 bool emulated();
+// Whether this machine has a cgroup v2 hierarchy, of which a run can have one
+// cgroup as its own hierarchy (RunOptions::cgroup2).
+bool cgroup2_available();
 // Whether root here may raise hard resource limits (CAP_SYS_RESOURCE in the
 // bounding set, which a container may lack).
 bool root_lifts_limits();
