@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -289,7 +290,8 @@ struct Allowed {
 };
 const Allowed KERNEL_VIEW_MAY_DIFFER[] = {
     // Which process it is and who its parent, group and session are: numbers
-    // (whether it leads them is compared), and each run its own PID namespace.
+    // (whether it leads them is compared); each run has its own PID, mount
+    // and cgroup namespace.
     {"k.stat.[1456]"}, {"k.status.Pid"}, {"k.status.PPid"}, {"k.status.Tgid"}, {"k.status.NS*"}, {"k.autogroup.id"},
     {"k.ns.mnt"}, {"k.ns.pid*"}, {"k.ns.cgroup"},
     // When it started, where it ran, what it has done so far.
@@ -297,8 +299,8 @@ const Allowed KERNEL_VIEW_MAY_DIFFER[] = {
     {"k.sched.se.exec_start"}, {"k.sched.se.vruntime"}, {"k.sched.se.sum_exec_runtime"}, {"k.sched.se.avg.*"},
     {"k.sched.*nr_*"}, {"k.sched.clock-delta"}, {"k.sched.*numa*"},
     // Memory figures and the addresses of a randomized layout.
-    {"k.stat.2[3-4678]"}, {"k.stat.4[5-9]"}, {"k.stat.5[01]"}, {"k.status.Vm*"}, {"k.status.Rss*"},
-    // Signals queued to any of the user's processes (the limit is k.limits').
+    {"k.stat.2[34678]"}, {"k.stat.4[5-9]"}, {"k.stat.5[01]"}, {"k.status.Vm*"}, {"k.status.Rss*"},
+    // Signals queued to any of the user's processes (their limit is in k.limits).
     {"k.status.SigQ"},
     // How large the descriptor table once grew, not what is in it; and the
     // note that the process image used a privilege (PF_SUPERPRIV).
@@ -321,7 +323,7 @@ bool may_differ(const std::string& key, const std::string& a, const std::string&
     auto matches = [&](const Allowed& allowed) {
         if (fnmatch(allowed.pattern, key.c_str(), 0) != 0) return false;
         if (!allowed.bits) return true;
-        return ((std::stoull(a) ^ std::stoull(b)) & ~allowed.bits) == 0;
+        return ((std::strtoull(a.c_str(), nullptr, 10) ^ std::strtoull(b.c_str(), nullptr, 10)) & ~allowed.bits) == 0;
     };
     for (const Allowed& allowed : KERNEL_VIEW_MAY_DIFFER)
         if (matches(allowed)) return true;

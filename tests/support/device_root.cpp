@@ -147,10 +147,17 @@ bool root_lifts_limits() {
     return false;
 }
 
+// The first cgroup2 mount, as tools/device-root takes it, writable (fields: id,
+// parent, device, root, mount point, options).
 bool cgroup2_available() {
     std::ifstream mounts("/proc/self/mountinfo");
-    for (std::string line; std::getline(mounts, line);)
-        if (line.find(" - cgroup2 ") != std::string::npos) return true;
+    for (std::string line; std::getline(mounts, line);) {
+        if (line.find(" - cgroup2 ") == std::string::npos) continue;
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point, options;
+        fields >> id >> parent >> device >> root >> point >> options;
+        return options.rfind("rw", 0) == 0 && access(point.c_str(), W_OK) == 0;
+    }
     return false;
 }
 
