@@ -130,7 +130,9 @@ void take_init_attributes() {
     if (prctl(PR_SET_TIMERSLACK, KERNEL_TIMER_SLACK_NS, 0, 0, 0) != 0) err(2, "prctl PR_SET_TIMERSLACK");
     // EINVAL: a kernel (or emulator) that knows no such setting cannot hold one.
     if (prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_SET_THP_DISABLE");
-    if (prctl(PR_MCE_KILL, PR_MCE_KILL_CLEAR, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_MCE_KILL");
+    // CLEAR would keep an early kill the caller asked for: DEFAULT drops both.
+    if (prctl(PR_MCE_KILL, PR_MCE_KILL_SET, PR_MCE_KILL_DEFAULT, 0, 0) != 0 && errno != EINVAL)
+        err(2, "prctl PR_MCE_KILL");
     take_init_value("oom_score_adj", "");
     take_init_value("coredump_filter", "0x");
     take_new_keyrings();
