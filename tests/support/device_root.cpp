@@ -6,11 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -308,16 +308,32 @@ std::vector<Record> DeviceRoot::records() const {
     return records;
 }
 
+namespace {
+
+// Every run of digits after `prefix` in `text` shown as "N".
+std::string mask_number_after(std::string text, std::string_view prefix) {
+    for (std::size_t at = text.find(prefix); at != std::string::npos; at = text.find(prefix, at + 1)) {
+        const std::size_t digits = at + prefix.size();
+        std::size_t end = digits;
+        while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+        if (end > digits) text.replace(digits, end - digits, "N");
+    }
+    return text;
+}
+
+}  // namespace
+
 std::vector<std::string> DeviceRoot::log_lines() const {
     // busybox syslogd: "Dec  8 17:35:55 HOST FACILITY.LEVEL app[13]: TEXT"
-    static const std::regex line(R"(^\w{3} [ \d]\d [\d:]{8} \S+ (\S+ app)\[\d+\](: .*)$)");
-    static const std::regex caller_pid(R"( pid=\d+ )");
     std::vector<std::string> lines;
     std::istringstream log(read("/records/syslog"));
-    std::smatch m;
-    for (std::string text; std::getline(log, text);)
-        if (std::regex_match(text, m, line))
-            lines.push_back(std::regex_replace(m[1].str() + "[N]" + m[2].str(), caller_pid, " pid=N "));
+    for (std::string text; std::getline(log, text);) {
+        const std::size_t tag = text.find(" app[");
+        if (tag == std::string::npos) continue;
+        const std::size_t level = text.rfind(' ', tag - 1);
+        std::string line = text.substr(level + 1);
+        lines.push_back(mask_number_after(mask_number_after(line, " app["), " pid="));
+    }
     return lines;
 }
 
