@@ -55,13 +55,14 @@ void keep_safe_standard_streams() {
 
 // A caller's `ulimit -f 1` would cut a root tool's files short, and its
 // other limits would follow every daemon a script starts for its whole life.
+// All are read before any is set.
 void take_init_limits() {
-    for (int resource = 0; resource < RLIM_NLIMITS; ++resource) {
-        const auto which = static_cast<__rlimit_resource>(resource);
-        struct rlimit limit{};
-        if (prlimit(INIT, which, nullptr, &limit) != 0) err(2, "prlimit");
-        if (setrlimit(which, &limit) != 0) err(2, "setrlimit");
-    }
+    struct rlimit limits[RLIM_NLIMITS]{};
+    for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
+        if (prlimit(INIT, static_cast<__rlimit_resource>(resource), nullptr, &limits[resource]) != 0)
+            err(2, "prlimit");
+    for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
+        if (setrlimit(static_cast<__rlimit_resource>(resource), &limits[resource]) != 0) err(2, "setrlimit");
 }
 
 // The kernel's struct sched_attr as first published; later fields stay unset.
