@@ -53,6 +53,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "sched_attr.h"
+
 #define MAX_LIST 64
 
 struct options {
@@ -193,14 +195,6 @@ static void lower_soft_limits(int emulated) {
         setrlimit(resource, &limit);
     }
 }
-
-struct kernel_sched_attr {
-    uint32_t size, policy;
-    uint64_t flags;
-    int32_t nice;
-    uint32_t priority;
-    uint64_t runtime, deadline, period;
-};
 
 /* The lowest priority a process can leave again only with privilege: batch
  * at nice 19, with a time slice of its own where the kernel has them (the

@@ -29,6 +29,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include "sched_attr.h"
 #include "standin.h"
 
 /* Newer than some C libraries' headers. */
@@ -229,16 +230,6 @@ static void record_timers(void) {
     }
     field_text("timers", *armed ? armed : "none");
 }
-
-/* The kernel's struct, declared here: not every C library has it. */
-struct kernel_sched_attr {
-    uint32_t size, policy;
-    uint64_t flags;
-    int32_t nice;
-    uint32_t priority;
-    uint64_t runtime, deadline, period;
-    uint32_t util_min, util_max;
-};
 
 static void record_scheduling_attributes(void) {
     struct kernel_sched_attr a;
