@@ -37,7 +37,7 @@ bool fits_time_t(long long seconds) {
 
 // A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z.
 struct UtcText {
-    char text[160];  // any 64-bit year
+    char text[160] = {};  // any 64-bit year
 
     explicit UtcText(const struct timespec& at) {
         constexpr long long DAY = 86400;

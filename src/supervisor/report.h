@@ -10,5 +10,5 @@ void report_warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Level notice: the supervisor ends normally.
 void report_notice(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Level err: the supervisor (or a child before its exec) ends with `status`.
-[[noreturn]] void report_err(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
-[[noreturn]] void report_errx(int status, const char* format, ...) __attribute__((format(printf, 2, 3)));
+void report_err(int status, const char* format, ...) __attribute__((noreturn, format(printf, 2, 3)));
+void report_errx(int status, const char* format, ...) __attribute__((noreturn, format(printf, 2, 3)));

@@ -44,10 +44,8 @@ void become_app() {
     // services leave it set on success: clear it, and trust a found entry.
     errno = 0;
     const passwd* account = getpwnam(ACCOUNT);
-    if (!account) {
-        if (errno != 0) report_errx(2, "getpwnam");
-        report_errx(2, "cannot determine %s's uid", ACCOUNT);
-    }
+    if (!account && errno != 0) report_errx(2, "getpwnam");
+    if (!account) report_errx(2, "cannot determine %s's uid", ACCOUNT);
     if (setuid(account->pw_uid) != 0) report_err(2, "setuid");
 }
 
