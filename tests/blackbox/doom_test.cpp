@@ -91,7 +91,8 @@ TEST(Doom, ATimedRunEndsTheGameThatLongAfter) {
     EXPECT_EQ(ends[0].get("pid"), root.records_of("prboom")[0].get("pid"));
     long after = ends[0].number("time_ms") - r.started_ms;
     EXPECT_GE(after, 2000);
-    EXPECT_LT(after, 3000);
+    // Generous for a loaded machine: a game the applet's end did not stop would run for 100 s.
+    EXPECT_LT(after, 10000);
 }
 
 TEST(Doom, WithoutAPositiveTimeItWaitsForOneCharacter) {
