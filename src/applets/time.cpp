@@ -41,19 +41,20 @@ struct UtcText {
 
     explicit UtcText(const struct timespec& at) {
         constexpr long long DAY = 86400;
-        const long long seconds = at.tv_sec, days = seconds / DAY - (seconds % DAY < 0);
-        const long long of_day = seconds - days * DAY;
+        // Every time the kernel keeps (up to the year 2262) has its day number in 32 bits.
+        const long days = static_cast<long>(at.tv_sec / DAY - (at.tv_sec % DAY < 0));
+        const long of_day = static_cast<long>(at.tv_sec - static_cast<long long>(days) * DAY);
         // Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).
-        const long long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-        const long long day_of_era = z - era * 146097;
-        const long long year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-        const long long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-        const long long shifted_month = (5 * day_of_year + 2) / 153;
-        const long long day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-        const long long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-        const long long year = year_of_era + era * 400 + (month <= 2);
-        std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%09ldZ", year, month, day,
-                      of_day / 3600, of_day / 60 % 60, of_day % 60, at.tv_nsec);
+        const long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+        const long day_of_era = z - era * 146097;
+        const long year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+        const long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+        const long shifted_month = (5 * day_of_year + 2) / 153;
+        const long day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+        const long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+        const long year = year_of_era + era * 400 + (month <= 2);
+        std::snprintf(text, sizeof text, "%04ld-%02ld-%02ldT%02ld:%02ld:%02ld.%09ldZ", year, month, day, of_day / 3600,
+                      of_day / 60 % 60, of_day % 60, at.tv_nsec);
     }
 };
 

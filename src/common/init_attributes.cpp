@@ -67,14 +67,13 @@ void write_text(const char* path, const char* text) {
     if (close(fd) != 0) err(2, "%s", path);
 }
 
-// Copies /proc/1/NAME to /proc/self/NAME. `prefix` makes the kernel read the
+// Copies /proc/1/NAME (`from`) to /proc/self/NAME (`to`). `prefix` makes the kernel read the
 // value in the base it shows it in (coredump_filter is hexadecimal).
-void take_init_value(const char* name, const char* prefix) {
-    char from[64], to[64], value[32], text[40];
-    std::snprintf(from, sizeof from, "/proc/1/%s", name);
-    std::snprintf(to, sizeof to, "/proc/self/%s", name);
-    read_text(from, value, sizeof value);
-    std::snprintf(text, sizeof text, "%s%s", prefix, value);
+void take_init_value(const char* from, const char* to, const char* prefix) {
+    char text[40];
+    const std::size_t prefix_length = std::strlen(prefix);
+    std::memcpy(text, prefix, prefix_length);
+    read_text(from, text + prefix_length, sizeof text - prefix_length);
     write_text(to, text);
 }
 
@@ -133,8 +132,8 @@ void take_init_attributes() {
     // CLEAR would keep an early kill the caller asked for: DEFAULT drops both.
     if (prctl(PR_MCE_KILL, PR_MCE_KILL_SET, PR_MCE_KILL_DEFAULT, 0, 0) != 0 && errno != EINVAL)
         err(2, "prctl PR_MCE_KILL");
-    take_init_value("oom_score_adj", "");
-    take_init_value("coredump_filter", "0x");
+    take_init_value("/proc/1/oom_score_adj", "/proc/self/oom_score_adj", "");
+    take_init_value("/proc/1/coredump_filter", "/proc/self/coredump_filter", "0x");
     take_new_keyrings();
     take_default_memory_policy();
     take_init_cgroup();

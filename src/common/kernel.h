@@ -32,6 +32,27 @@ inline ssize_t kernel_sendto(int fd, const void* data, std::size_t size, int fla
     return syscall(SYS_sendto, fd, data, size, flags, address, address_size);
 }
 
+// The scheduling calls of the root step: SCHED_OTHER at nice 0 for the
+// process (the fallback where sched_setattr is missing), and its CPUs.
+inline int kernel_normal_policy() {
+    const int none[1] = {0};  // struct sched_param: the priority alone
+    return static_cast<int>(syscall(SYS_sched_setscheduler, 0, 0 /* SCHED_OTHER */, none));
+}
+
+inline int kernel_nice_zero() { return static_cast<int>(syscall(SYS_setpriority, 0 /* PRIO_PROCESS */, 0, 0)); }
+
+// The raw call fills as many bytes as the kernel's mask has: clear the rest first.
+template <typename CpuSet>
+inline int kernel_get_cpus(pid_t pid, CpuSet& cpus) {
+    cpus = CpuSet{};
+    return syscall(SYS_sched_getaffinity, pid, sizeof cpus, &cpus) > 0 ? 0 : -1;
+}
+
+template <typename CpuSet>
+inline int kernel_set_cpus(const CpuSet& cpus) {
+    return static_cast<int>(syscall(SYS_sched_setaffinity, 0, sizeof cpus, &cpus));
+}
+
 // CLOCK_REALTIME with 64-bit seconds on every machine.
 inline struct timespec kernel_realtime() {
     struct {

@@ -81,9 +81,8 @@ void take_normal_policy() {
     SchedAttr normal{sizeof(SchedAttr), SCHED_OTHER, 0, 0, 0, 0, 0, 0};
     if (syscall(SYS_sched_setattr, 0, &normal, 0) == 0) return;
     if (errno != ENOSYS) err(2, "sched_setattr");
-    const sched_param none{};
-    if (sched_setscheduler(0, SCHED_OTHER, &none) != 0) err(2, "sched_setscheduler");
-    if (setpriority(PRIO_PROCESS, 0, 0) != 0) err(2, "setpriority");
+    if (kernel_normal_policy() != 0) err(2, "sched_setscheduler");
+    if (kernel_nice_zero() != 0) err(2, "setpriority");
 }
 
 // An idle or low priority would let any caller starve the tool.
@@ -92,8 +91,8 @@ void take_init_scheduling() {
     if (syscall(SYS_ioprio_set, IOPRIO_WHO_PROCESS, 0, IOPRIO_PRIO_VALUE(IOPRIO_CLASS_NONE, 0)) != 0)
         err(2, "ioprio_set");
     cpu_set_t cpus;
-    if (sched_getaffinity(INIT, sizeof cpus, &cpus) != 0) err(2, "sched_getaffinity");
-    if (sched_setaffinity(0, sizeof cpus, &cpus) != 0) err(2, "sched_setaffinity");
+    if (kernel_get_cpus(INIT, cpus) != 0) err(2, "sched_getaffinity");
+    if (kernel_set_cpus(cpus) != 0) err(2, "sched_setaffinity");
 }
 
 }  // namespace

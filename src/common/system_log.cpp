@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
-#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -42,10 +41,15 @@ void add(Text& t, std::string_view text) {
     t.data[t.used] = '\0';
 }
 
-void add_number(Text& t, long long value) {
-    char digits[24];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value);
-    add(t, std::string_view(digits, static_cast<std::size_t>(result.ptr - digits)));
+// Ids and priorities: 32 bits are enough, and spare the device 64-bit division.
+void add_number(Text& t, unsigned long value) {
+    char digits[20];
+    std::size_t start = sizeof digits;
+    do {
+        digits[--start] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    add(t, std::string_view(digits + start, sizeof digits - start));
 }
 
 // One byte as the line shows it: control characters, bytes outside printable
@@ -88,9 +92,10 @@ void add_user_name(Text& t, uid_t uid) {
         const char* name_end = std::strchr(line, ':');
         const char* uid_text = name_end ? std::strchr(name_end + 1, ':') : nullptr;
         if (!uid_text) continue;
+        const char* digit = uid_text + 1;
         unsigned long value = 0;
-        const auto result = std::from_chars(uid_text + 1, uid_text + std::strlen(uid_text), value);
-        if (result.ec != std::errc() || *result.ptr != ':' || value != uid) continue;
+        for (; *digit >= '0' && *digit <= '9' && value <= uid; ++digit) value = value * 10 + static_cast<unsigned long>(*digit - '0');
+        if (digit == uid_text + 1 || *digit != ':' || value != uid) continue;
         *const_cast<char*>(name_end) = '\0';
         add_escaped(t, line, ARGUMENT_MAX_BYTES);
         found = true;
@@ -104,7 +109,7 @@ void add_user_name(Text& t, uid_t uid) {
 void add_parent(Text& t) {
     Text link{{}, 0, 32};
     add(link, "/proc/");
-    add_number(link, getppid());
+    add_number(link, static_cast<unsigned long>(getppid()));
     add(link, "/exe");
     char path[PATH_MAX];
     const ssize_t length = kernel_readlink(link.data, path, sizeof path - 1);
@@ -131,7 +136,7 @@ void add_arguments(Text& t, const AppletArgs& args) {
 
 // Who asked: read once, before any fork, and kept for every later line.
 Text& caller() {
-    static Text text{{}, 0, LINE_MAX_BYTES / 2};  // a plain static: no guard
+    static Text text;  // zeroed, not stored in the binary; no guard
     return text;
 }
 
@@ -140,12 +145,13 @@ Text& caller() {
 void identify_caller(const AppletArgs& args) {
     Text& t = caller();
     t.used = 0;
+    t.end = LINE_MAX_BYTES / 2;
     add(t, "uid=");
     add_number(t, getuid());
     add(t, " user=");
     add_user_name(t, getuid());
     add(t, " pid=");
-    add_number(t, getpid());
+    add_number(t, static_cast<unsigned long>(getpid()));
     add(t, " parent=");
     add_parent(t);
     add(t, " args=");
@@ -156,9 +162,9 @@ void system_log(int priority, const char* text) {
     const int saved_errno = errno;
     Text line{{}, 0, LINE_MAX_BYTES - 1};
     add(line, "<");
-    add_number(line, priority);
+    add_number(line, static_cast<unsigned long>(priority));
     add(line, ">app[");
-    add_number(line, getpid());
+    add_number(line, static_cast<unsigned long>(getpid()));
     add(line, "]: ");
     add(line, text);
     const int fd = kernel_socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK);
