@@ -37,7 +37,7 @@ struct ResolutionText {
 }
 
 ResolutionText read_resolution() {
-    int fd = open(FRAMEBUFFER_PATH, O_RDWR | O_CLOEXEC);
+    const int fd = open(FRAMEBUFFER_PATH, O_RDWR | O_CLOEXEC);
     if (fd == -1) err(1, "open");
     fb_var_screeninfo info{};
     if (ioctl(fd, FBIOGET_VSCREENINFO, &info) == -1) err(1, "ioctl");
@@ -76,7 +76,7 @@ int applet_doom(const AppletArgs& args) {
 
     identify_caller(args);
     const pid_t parent = getpid();
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid == -1) err(2, "fork");
     if (pid == 0) run_game(parent);
 

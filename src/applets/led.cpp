@@ -55,10 +55,10 @@ void write_led_attribute(LedPathBuffer& buffer, std::size_t prefix_length, const
     std::strncpy(path + prefix_length, name, LED_PATH_SIZE - prefix_length);
     if (path[LED_PATH_SIZE - 1] != '\0') errx(2, "path too long");
 
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
     if (fd == -1) err(2, "open %s", path);
-    std::size_t length = std::strlen(value);
-    ssize_t written = write(fd, value, length);
+    const std::size_t length = std::strlen(value);
+    const ssize_t written = write(fd, value, length);
     if (written == -1) err(2, "write");
     if (static_cast<std::size_t>(written) < length) errx(2, "partial write");
     if (close(fd) != 0) err(2, "close");
@@ -81,7 +81,7 @@ int applet_led(const AppletArgs& args) {
     if (args.count <= 2 || args.count % 2 == 0) usage(args);
     for (const Led& led : LEDS) {
         if (std::strcmp(args.args[1], led.name) != 0) continue;
-        std::size_t prefix_length = std::strlen(led.directory);
+        const std::size_t prefix_length = std::strlen(led.directory);
         std::memcpy(led.buffer.path, led.directory, prefix_length);
         write_led_attributes(led.buffer, prefix_length, args);
         return 0;

@@ -30,7 +30,7 @@ int schedule_tool(const AppletArgs& args, const char* tool) {
 
     identify_caller(args);
     audit("scheduled %s in %ld s", tool, *delay);
-    pid_t pid = fork();
+    const pid_t pid = fork();
     if (pid == -1) err(2, "fork");
     if (pid > 0) return 0;
 

@@ -51,8 +51,8 @@ constexpr auto indented_names() {
     std::array<char, size> text{};
     std::size_t at = 0;
     for (const auto& e : Table) {
-        for (char c : std::string_view("\n  ")) text[at++] = c;
-        for (char c : e.name.view()) text[at++] = c;
+        for (const char c : std::string_view("\n  ")) text[at++] = c;
+        for (const char c : e.name.view()) text[at++] = c;
     }
     return text;
 }

@@ -35,7 +35,7 @@ void open_standard_descriptors() {
     if (stdin_filled_by_libc()) close(0);
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1) continue;
-        int null_fd = open("/dev/null", O_RDWR);
+        const int null_fd = open("/dev/null", O_RDWR);
         if (null_fd != fd) _exit(2);  // cannot even report it
     }
 }

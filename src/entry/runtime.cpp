@@ -43,7 +43,7 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 // their namespace are the implementation's: replacing them is the point.
 // Only running out of memory can happen here; the others stay left out of
 // the coverage figures.
-// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,cert-dcl50-cpp)
+// NOLINTBEGIN(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,cert-dcl50-cpp,misc-use-internal-linkage)
 namespace std {
 void __throw_bad_alloc() { fail("out of memory"); }
 // GCOVR_EXCL_START
@@ -63,4 +63,4 @@ void __throw_overflow_error(const char* what) { fail(what); }
 void __throw_underflow_error(const char* what) { fail(what); }
 // GCOVR_EXCL_STOP
 }  // namespace std
-// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,cert-dcl50-cpp)
+// NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,cert-dcl50-cpp,misc-use-internal-linkage)

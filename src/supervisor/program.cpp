@@ -13,6 +13,7 @@ namespace {
     tie_to_parent(supervisor);
 
     std::vector<char*> argv;
+    argv.reserve(program.args.size() + 1);
     for (const std::string& arg : program.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
