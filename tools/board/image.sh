@@ -35,12 +35,15 @@ EOF
 }
 
 # module_closure MODULES_DIR NAME...: the modules' paths in load order, each
-# after what it needs.
+# after what it needs (NAME.ko, or compressed: NAME.ko.xz in Debian 13). A
+# module the kernel has built in needs no loading.
 module_closure() {
     local dir=$1; shift
     awk -v wanted="$*" '
         BEGIN { n = split(wanted, w, " ") }
-        { sub(":", "", $1); deps[$1] = $0; path = $1; sub(".*/", "", path); sub("\\.ko$", "", path)
+        FILENAME ~ /modules\.builtin$/ { path = $1; sub(".*/", "", path); sub("\\.ko$", "", path)
+                                          gsub("_", "-", path); builtin[path] = 1; next }
+        { sub(":", "", $1); deps[$1] = $0; path = $1; sub(".*/", "", path); sub("\\.ko(\\.[a-z]+)?$", "", path)
           gsub("_", "-", path); by_name[path] = $1 }
         function load(p,   f, i, k) {
             if (p in done) return
@@ -49,8 +52,9 @@ module_closure() {
             done[p] = 1; print p
         }
         END { for (i = 1; i <= n; i++) { name = w[i]; gsub("_", "-", name)
+                  if (name in builtin) continue
                   if (!(name in by_name)) { print "missing module " w[i] > "/dev/stderr"; exit 1 }
-                  load(by_name[name]) } }' "$dir/modules.dep"
+                  load(by_name[name]) } }' "$dir/modules.builtin" "$dir/modules.dep"
 }
 
 # make_initramfs CACHE APP OUT.cpio: busybox as init, shell and the system's
@@ -65,7 +69,7 @@ make_initramfs() {
     mkdir -m 0755 "$root"
     mkdir -p "$root"/{bin,sbin,lib,proc,sys,dev,tmp,data,root,usr/bin,usr/sbin,app/bin}
     cp -R "$(dirname "${BASH_SOURCE[0]}")/guest/." "$root/"
-    cp "$cache/busybox/bin/busybox" "$root/bin/busybox"
+    cp -L "$cache/busybox/bin/busybox" "$root/bin/busybox"
     ln -s busybox "$root/bin/sh"
     ln -s bin/busybox "$root/init"
     for tool in reboot poweroff hwclock; do ln -s /bin/busybox "$root/usr/sbin/$tool"; done
@@ -73,11 +77,16 @@ make_initramfs() {
 
     version=$(ls "$cache/kernel/lib/modules")
     modules=$(module_closure "$cache/kernel/lib/modules/$version" "${MODULES[@]}")
+    # Unpacked here, so that the board's insmod need not read compressed modules.
     for module in $modules; do
         mkdir -p "$root/lib/modules/$version/$(dirname "$module")"
-        cp "$cache/kernel/lib/modules/$version/$module" "$root/lib/modules/$version/$module"
+        case $module in
+            *.ko) cp "$cache/kernel/lib/modules/$version/$module" "$root/lib/modules/$version/$module" ;;
+            *.ko.xz) xz -dc "$cache/kernel/lib/modules/$version/$module" > "$root/lib/modules/$version/${module%.xz}" ;;
+            *) echo "board: $module: a compression this board cannot unpack" >&2; return 1 ;;
+        esac
     done
-    echo "$modules" > "$root/etc/modules.load"
+    sed 's/\.ko\..*$/.ko/' <<< "$modules" > "$root/etc/modules.load"
 
     # Whatever the umask: every user may read and run what is here.
     chmod -R u=rwX,go=rX "$root"
