@@ -26,7 +26,9 @@ void add_program(const char* line, std::vector<SupervisedProgram>& list) {
     if (*p == '\0' || *p == '#') return;  // a blank line or a comment
     SupervisedProgram program;
     const char* end = token_end(p);
-    program.name.assign(p, end);
+    // Constructed, not assign()ed: assigning a range may take the library's
+    // out-of-line replace path, which brings the exception machinery with it.
+    program.name = std::string(p, end);
     for (p = skip_blanks(end); *p != '\0'; p = skip_blanks(end)) {
         end = token_end(p);
         program.args.emplace_back(p, end);
