@@ -1,25 +1,89 @@
 # Sourced by tools/run-tests and tools/demo: the Debian packages a fresh
-# Debian 12 machine needs, installed only when missing.
+# Debian 12 or 13 machine needs, installed only when missing.
 
 BASE_PACKAGES=(cmake ninja-build g++ gcc libgtest-dev libgmock-dev util-linux)
+# Who speaks in set-up messages.
+WHO=${0##*/}
+# What apt and dpkg say while installing: hundreds of lines nobody reads
+# unless something went wrong.
+PACKAGES_LOG=build/packages.log
 
-install_packages() {
-    local missing=() p
+release_name() {
+    local PRETTY_NAME=
+    . /etc/os-release 2>/dev/null || true
+    echo "${PRETTY_NAME:-a system without /etc/os-release}"
+}
+
+# missing_packages NAME...: prints those not installed, each once.
+missing_packages() {
+    local p
     local -A named=()
     for p in "$@"; do
         [ -z "${named[$p]:-}" ] || continue  # several stages name the same package
         named[$p]=1
-        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
     done
-    [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
+}
+
+# refresh_package_lists NAME...: reads the archive's lists, to install NAME...
+refresh_package_lists() {
     if [ "$(id -u)" != 0 ]; then
-        echo "run as root to install the packages above" >&2
+        echo "$WHO: run as root to install the packages it needs:" "$@" >&2
         return 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt-get update -qq ||
+        { echo "$WHO: apt-get update failed (above), so no package can be installed" >&2; return 1; }
+}
+
+# unavailable_packages NAME...: prints those the archive offers no version of.
+unavailable_packages() {
+    apt-cache policy "$@" 2>/dev/null | awk -v names="$*" '
+        BEGIN { n = split(names, wanted, " ") }
+        /^[^ ]/ { name = $0; sub(":$", "", name) }
+        /^  Candidate:/ && $2 != "(none)" { offered[name] = 1 }
+        END { for (i = 1; i <= n; i++) if (!(wanted[i] in offered)) print wanted[i] }'
+}
+
+# install_available NAME...: installs them and what they need, saying how
+# much that is; apt's and dpkg's messages go to PACKAGES_LOG.
+install_available() {
+    [ $# -gt 0 ] || return 0
+    local plan names sizes count
+    plan=$(LC_ALL=C apt-get install -s --no-install-recommends "$@" 2>&1) ||
+        { echo "$plan" >&2; echo "$WHO: apt cannot install" "$@" "(above)" >&2; return 1; }
+    names=$(sed -n 's/^Inst \([^ ]*\) .*/\1/p' <<< "$plan")
+    # Size: bytes to download; Installed-Size: KiB on disk.
+    # shellcheck disable=SC2086
+    sizes=$(apt-cache show --no-all-versions $names 2>/dev/null | awk '
+        /^Size:/ { download += $2 } /^Installed-Size:/ { disk += $2 * 1024 }
+        END { printf "%d MB to download, %d MB on disk", download / 1e6 + 0.5, disk / 1e6 + 0.5 }')
+    mkdir -p "$(dirname "$PACKAGES_LOG")"
+    count=$(wc -w <<< "$names")
+    echo "$WHO: installing $count package$([ "$count" = 1 ] || echo s) ($sizes) for:" "$@"
+    echo "$WHO: apt's and dpkg's messages go to $PACKAGES_LOG"
+    if ! apt-get install -y -q --no-install-recommends "$@" >> "$PACKAGES_LOG" 2>&1; then
+        tail -n 20 "$PACKAGES_LOG" >&2
+        echo "$WHO: installing the packages failed (the end of $PACKAGES_LOG above)" >&2
+        return 1
+    fi
+}
+
+# install_packages NAME...: all of them, or says which the release lacks.
+install_packages() {
+    local missing unavailable
+    missing=$(missing_packages "$@")
+    [ -n "$missing" ] || return 0
+    # shellcheck disable=SC2086
+    refresh_package_lists $missing || return 1
+    # shellcheck disable=SC2086
+    unavailable=$(unavailable_packages $missing)
+    if [ -n "$unavailable" ]; then
+        echo "$WHO: $(release_name) offers no package" $unavailable >&2
+        return 1
+    fi
+    # shellcheck disable=SC2086
+    install_available $missing
 }
 
 build_native() {
@@ -37,6 +101,16 @@ build_armhf() {
 
 # Says why each case that the last ctest run in BUILD-DIR skipped could not hold.
 print_skips() {  # BUILD-DIR
-    awk '/^\[ RUN +\]/ { name = $NF } /: Skipped$/ { getline reason; print "skipped " name ": " reason }' \
-        "$1/Testing/Temporary/LastTest.log"
+    local log=$1/Testing/Temporary/LastTest.log
+    [ -f "$log" ] || return 0
+    awk '/^\[ RUN +\]/ { name = $NF } /: Skipped$/ { getline reason; print "skipped " name ": " reason }' "$log"
+}
+
+# ctest with ARGUMENTS, then why each case skipped, whether it passed or not.
+ctest_saying_skips() {  # BUILD-DIR ARGUMENTS...
+    local dir=$1 status=0
+    shift
+    ctest "$@" || status=$?
+    print_skips "$dir"
+    return $status
 }
