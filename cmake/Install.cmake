@@ -27,7 +27,7 @@ install(TARGETS app RUNTIME DESTINATION /app/bin PERMISSIONS ${APP_EXECUTABLE_PE
 install(FILES dist/watchdog.conf DESTINATION /app/share/tavix
   PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
 install(FILES docs/man/app.8 DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
-install(FILES docs/man/watchdog.conf.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
+install(FILES docs/man/app-watchdog.conf.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 
 # The install creates directories with the builder's umask; a private /app
 # would lock every caller out of the program.

@@ -30,7 +30,7 @@ set(CPACK_PACKAGE_DESCRIPTION
 unprivileged programs set LEDs, schedule a power-off or reboot, control four
 services, set the clock and run the game; started as /app/bin/app it is the
 application supervisor that keeps the programs in
-/app/share/tavix/watchdog.conf running. See app(8) and watchdog.conf(5).")
+/app/share/tavix/watchdog.conf running. See app(8) and app-watchdog.conf(5).")
 # The absolute destinations need a DESTDIR-style staging install.
 set(CPACK_SET_DESTDIR ON)
 # What Debian asks of a package beyond the install (changelog, copyright,
