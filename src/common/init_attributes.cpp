@@ -72,7 +72,7 @@ void write_text(const char* path, const char* text) {
 void take_init_value(const char* from, const char* to, const char* prefix) {
     char text[40];
     const std::size_t prefix_length = std::strlen(prefix);
-    std::memcpy(text, prefix, prefix_length);
+    std::memcpy(text, prefix, prefix_length + 1);  // terminated, whatever read_text finds
     read_text(from, text + prefix_length, sizeof text - prefix_length);
     write_text(to, text);
 }
