@@ -1,7 +1,7 @@
 # Coverage build (APP_COVERAGE, preset "coverage"): the product's own code is
 # instrumented with gcc's --coverage, the tests and the device-root helpers
 # are not. The profile files (*.gcda) go next to the objects, by absolute
-# path; tools/device-root offers that directory at the same path inside each
+# path; tests/harness/device-root offers that directory at the same path inside each
 # device root (DEVROOT_PROFILE_DIR, set by the test preset).
 
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")

@@ -1,6 +1,6 @@
 // Failures no caller can provoke from outside, made to happen in the real,
 // installed app: a system call fails under strace's fault injection, a C
-// library call under a preloaded library (tests/support/fault_preload.c).
+// library call under a preloaded library (tests/harness/fault_preload.c).
 // One row per failure: the command, the call and how it fails, the
 // diagnostic and status, and what must or must not have happened.
 #include <unistd.h>

@@ -1,4 +1,4 @@
-/* The stand-in's record (tools/standin.c), shared with its kernel view (tools/standin_kernel.c). */
+/* The stand-in's record (standin.c), shared with its kernel view (standin_kernel.c). */
 #pragma once
 
 /* Appends one key=value field to the record being built. */

@@ -147,7 +147,7 @@ bool root_lifts_limits() {
     return false;
 }
 
-// The first cgroup2 mount, as tools/device-root takes it, writable (fields: id,
+// The first cgroup2 mount, as device-root takes it, writable (fields: id,
 // parent, device, root, mount point, options).
 bool cgroup2_available() {
     std::ifstream mounts("/proc/self/mountinfo");

@@ -1,4 +1,4 @@
-// Test side of the throwaway device root (tools/device-root): lay one out,
+// Test side of the throwaway device root (device-root): lay one out,
 // run the installed app in it, read what the stand-ins recorded.
 #pragma once
 
@@ -78,7 +78,7 @@ struct DeviceRoot {
     void write(std::string_view inside, std::string_view content, mode_t mode = 0644) const;
     std::string read(std::string_view inside) const;
     bool exists(std::string_view inside) const;
-    // What the stand-in named `tool` does when it runs (see tools/standin.c).
+    // What the stand-in named `tool` does when it runs (see tests/harness/standin.c).
     void control(std::string_view tool, std::string_view text) const;
 
     // Runs /app/bin/app with `args` after argv[0].
