@@ -1,231 +1,336 @@
 // Hostile callers: what an unprivileged program can do to the set-user-ID
 // binary, one row per invocation. Every row ends in a clear diagnostic with
-// its status, or in the normal result; hostile.h says what is checked after it.
-#include "hostile.h"
-
+// its status, or in the normal result; after each, the same checks hold (see
+// run_hostile).
 #include <csignal>
+#include <cstdio>
+#include <set>
+
+#include "expected.h"
+#include "table.h"
 
 namespace {
 
+using devroot::ANY;
+using devroot::DeviceRoot;
+using devroot::Record;
+using devroot::Row;
 using devroot::RunOptions;
-using hostile::ANY;
-using hostile::Case;
-using hostile::hazard_environment;
-using hostile::opts;
-using hostile::run_table;
-using hostile::top_usage;
+using devroot::Strings;
+using namespace expected;
 
-std::vector<Case> entry_cases() {
-    const std::string reboot_usage = "usage: app reboot <seconds>\n";
-    const std::string parse = "app: cannot parse seconds\n";
-    const std::string range = "app: seconds outside of [0, 3600] interval\n";
-    const std::string big(128 * 1024 - 1, 'z');  // the kernel's limit for one string, less its zero byte
-    std::vector<Case> cases;
+const std::string HOSTILE_DIR = "/tmp/hostile";  // the caller's own directory in the root
+const std::string BIG(128 * 1024 - 1, 'z');      // the kernel's limit for one string, less its zero byte
 
-    RunOptions no_argv = opts("user");
-    no_argv.no_argv = true;
+// The unprivileged caller ("" for root), with the descriptors it closes, its
+// environment and its resource limits ("nofile=3").
+RunOptions caller(std::string user, std::vector<int> closed = {}, Strings env = {}, Strings rlimits = {}) {
+    // The run ends as soon as every process of it has ended.
+    return {.user = std::move(user), .env = std::move(env), .close_fds = std::move(closed),
+            .rlimits = std::move(rlimits), .linger = 5};
+}
+RunOptions user(std::vector<int> closed = {}) { return caller("user", std::move(closed)); }
+
+// Every loader, C library and shell variable that could steer a privileged
+// program, pointing into HOSTILE_DIR.
+Strings hazard_environment() {
+    const std::string d = HOSTILE_DIR;
+    return {"LD_PRELOAD=" + d + "/libhook.so",
+            "LD_LIBRARY_PATH=" + d,
+            "LD_AUDIT=" + d + "/libhook.so",
+            "GCONV_PATH=" + d,
+            "LOCPATH=" + d,
+            "MALLOC_CHECK_=3",
+            "MALLOC_PERTURB_=165",
+            "MALLOC_ARENA_MAX=1",
+            "GLIBC_TUNABLES=glibc.malloc.check=3:glibc.malloc.tcache_count=0",
+            "TZ=" + d + "/tz",
+            "NLSPATH=" + d + "/%N",
+            "IFS=/",
+            "PATH=" + d + "/bin",
+            "LANG=xx_XX.UTF-8",
+            "LC_ALL=xx_XX.UTF-8"};
+}
+RunOptions hazards() { return caller("user", {}, hazard_environment()); }
+
+// A directory of the caller's own: look-alike tools, a library that reports
+// being loaded, a fake C library.
+void plant_look_alikes(const DeviceRoot& root) {
+    for (const char* name : {"reboot", "poweroff", "hwclock", "prboom", "S50nginx", "sh", "unlock-datafs"})
+        root.standin(HOSTILE_DIR + "/bin/" + name);
+    root.install(HOSTILE_PRELOAD, HOSTILE_DIR + "/libhook.so", 0755);
+    root.install(HOSTILE_PRELOAD, HOSTILE_DIR + "/libc.so.6", 0755);
+    root.write(HOSTILE_DIR + "/tz", "not a zone file");
+}
+
+// Every tool that ran saw only the fixed environment, was the real file, had
+// /dev/null or the caller's pipes on 0-2 and nothing else, and every signal
+// at its default and unblocked.
+void check_tool_start(const Record& r, const std::string& label) {
+    static const std::set<std::string> fixed = {"PATH=/usr/bin:/usr/sbin", "HOME=/root", "SDL_NOMOUSE=1"};
+    const std::string tool = r.get("tool");
+    for (const std::string& e : r.all("env")) EXPECT_TRUE(fixed.count(e)) << label << ": " << tool << " saw " << e;
+    EXPECT_EQ(r.get("exe").rfind(HOSTILE_DIR, 0), std::string::npos) << label << ": ran " << r.get("exe");
+    std::set<int> seen;
+    for (const std::string& fd : r.all("fd")) {
+        int number = std::stoi(fd);
+        std::string target = fd.substr(fd.find(':') + 1);
+        std::string device = fd.substr(fd.rfind(':') + 1);
+        seen.insert(number);
+        EXPECT_LT(number, 3) << label << ": " << tool << " inherited " << fd;
+        // /dev/null by its device, whatever name a bind mount gives it.
+        EXPECT_TRUE(device == "char 1,3" || target.rfind("pipe:", 0) == 0) << label << ": " << tool << " got " << fd;
+    }
+    EXPECT_EQ(seen, (std::set<int>{0, 1, 2})) << label << ": " << tool;
+    // Whatever the caller ignored or blocked, real-time signals included.
+    EXPECT_EQ(r.get("sigign"), "0000000000000000") << label << ": " << tool;
+    EXPECT_EQ(r.get("sigblk"), "0000000000000000") << label << ": " << tool;
+}
+
+int invocations = 0;
+
+// After every row: the tools' starts as above; no file changed but the LED
+// files named; the caller's LD_PRELOAD loaded only into an app root started.
+void after_hostile_row(const DeviceRoot& root, const Row& row, const devroot::RunResult&) {
+    ++invocations;
+    const std::string label = row.label.empty() ? row.args.at(0) : row.label;
+    for (const Record& r : root.records())
+        if (r.get("event") == "start") check_tool_start(r, label);
+    std::string preloaded = root.read("/records/preloaded");
+    if (row.caller.user.empty()) {
+        std::size_t line = 0;
+        for (std::size_t end; (end = preloaded.find('\n', line)) != std::string::npos; line = end + 1)
+            EXPECT_EQ(preloaded.compare(line, 13, "/app/bin/app "), 0) << label << ": " << preloaded;
+    } else {
+        EXPECT_EQ(preloaded, "") << label;
+    }
+    std::remove(root.host_path("/records/preloaded").c_str());
+}
+
+// Every row in one set-user-ID device root holding the caller's look-alike
+// tools and libraries. Prints the number of invocations.
+void run_hostile(const std::vector<Row>& rows) {
+    devroot::run_table(rows, {.setuid = true, .unchanged = true, .prepare = plant_look_alikes,
+                              .each = after_hostile_row});
+    std::printf("hostile invocations tried: %d\n", invocations);
+}
+
+std::string who(const std::string& user) { return user.empty() ? " (root)" : " (set-user-ID)"; }
+
+std::vector<Row> entry_rows() {
+    std::vector<Row> rows;
     // A user-mode emulator cannot start a program with an empty argument vector.
     for (int fd : {-1, 0, 1, 2}) {
         if (devroot::emulated()) break;
-        RunOptions o = no_argv;
+        RunOptions o = user();
+        o.no_argv = true;
         if (fd >= 0) o.close_fds = {fd};
-        std::string label = fd < 0 ? "argc 0" : "argc 0, fd " + std::to_string(fd) + " closed";
-        cases.push_back({label, {}, o, 1, fd == 2 ? "" : top_usage(""), {}, {}});
+        rows.push_back({.label = fd < 0 ? "argc 0" : "argc 0, fd " + std::to_string(fd) + " closed", .caller = o,
+                        .status = 1, .err = fd == 2 ? "" : top_usage("")});
     }
-
-    RunOptions huge_argv0 = opts("user");
-    huge_argv0.argv0 = big;
-    cases.push_back({"1 MiB of arguments, argv[0] 128 KiB", std::vector<std::string>(7, big), huge_argv0, 1,
-                     top_usage(big), {}, {}});
-    std::vector<std::string> many{"reboot"};
-    many.insert(many.end(), 8, big);
-    cases.push_back({"1 MiB of arguments to reboot", many, opts("user"), 1, reboot_usage, {}, {}});
-    cases.push_back({"128 KiB of zeros", {"reboot", std::string(big.size(), '0')}, opts("user"), 0, "", {"reboot"}, {}});
-    cases.push_back({"128 KiB of nines", {"reboot", std::string(big.size(), '9')}, opts("user"), 1, range, {}, {}});
-    std::string minus_nines(big.size(), '9');
+    RunOptions huge_argv0 = user();
+    huge_argv0.argv0 = BIG;
+    rows.push_back({.label = "1 MiB of arguments, argv[0] 128 KiB", .args = Strings(7, BIG), .caller = huge_argv0,
+                    .status = 1, .err = top_usage(BIG)});
+    Strings many{"reboot"};
+    many.insert(many.end(), 8, BIG);
+    std::string minus_nines(BIG.size(), '9');
     minus_nines[0] = '-';
-    cases.push_back({"128 KiB of minus nines", {"poweroff", minus_nines}, opts("user"), 1, range, {}, {}});
-
-    std::vector<std::string> crowd;
+    Strings crowd;
     for (int i = 0; i < 10000; ++i) {
         char entry[32];
         std::snprintf(entry, sizeof entry, "V%d=%d", i, i);
         crowd.emplace_back(entry);
     }
-    cases.push_back({"10,000 environment variables", {"reboot", "0"}, opts("user", {}, crowd), 0, "", {"reboot"}, {}});
-
+    rows.insert(rows.end(), {
+        {.label = "1 MiB of arguments to reboot", .args = many, .caller = user(), .status = 1,
+         .err = delay_usage("reboot")},
+        {.label = "128 KiB of zeros", .args = {"reboot", std::string(BIG.size(), '0')}, .caller = user(),
+         .tools = {"reboot"}},
+        {.label = "128 KiB of nines", .args = {"reboot", std::string(BIG.size(), '9')}, .caller = user(), .status = 1,
+         .err = DELAY_OUT_OF_RANGE},
+        {.label = "128 KiB of minus nines", .args = {"poweroff", minus_nines}, .caller = user(), .status = 1,
+         .err = DELAY_OUT_OF_RANGE},
+        {.label = "10,000 environment variables", .args = {"reboot", "0"}, .caller = caller("user", {}, crowd),
+         .tools = {"reboot"}},
+    });
     for (const std::string& e : hazard_environment())
-        cases.push_back({e, {"poweroff", "0"}, opts("user", {}, {e}), 0, "", {"poweroff"}, {}});
-    cases.push_back({"every hazard at once", {"reboot", "0"}, opts("user", {}, hazard_environment()), 0, "", {"reboot"}, {}});
-    cases.push_back({"every hazard, then a diagnostic", {"reboot", "x"}, opts("user", {}, hazard_environment()), 1,
-                     parse, {}, {}});
+        rows.push_back({.label = e, .args = {"poweroff", "0"}, .caller = caller("user", {}, {e}), .tools = {"poweroff"}});
+    rows.push_back({.label = "every hazard at once", .args = {"reboot", "0"}, .caller = hazards(), .tools = {"reboot"}});
+    rows.push_back({.label = "every hazard, then a diagnostic", .args = {"reboot", "x"}, .caller = hazards(),
+                    .status = 1, .err = DELAY_UNPARSED});
 
-    RunOptions odd_argv0 = opts("user");
+    RunOptions odd_argv0 = user();
     odd_argv0.argv0 = "\xc3\x28\xff";
-    cases.push_back({"non-UTF-8 argv[0]", {"\xfe"}, odd_argv0, 1, top_usage("\xc3\x28\xff"), {}, {}});
-    cases.push_back({"non-UTF-8 applet name", {"reb\xc3\xb6ot", "0"}, opts("user"), 1, top_usage("app"), {}, {}});
+    rows.push_back({.label = "non-UTF-8 argv[0]", .args = {"\xfe"}, .caller = odd_argv0, .status = 1,
+                    .err = top_usage("\xc3\x28\xff")});
+    rows.push_back({.label = "non-UTF-8 applet name", .args = {"reb\xc3\xb6ot", "0"}, .caller = user(), .status = 1,
+                    .err = top_usage("app")});
     for (const char* delay : {"\xff", "5\xff", "\xc2\xa0" "5", "\xef\xbc\x95", "5\n", "\t", "0x10"})
-        cases.push_back({std::string("odd delay ") + delay, {"reboot", delay}, opts("user"), 1, parse, {}, {}});
+        rows.push_back({.label = std::string("odd delay ") + delay, .args = {"reboot", delay}, .caller = user(),
+                        .status = 1, .err = DELAY_UNPARSED});
 
-    for (const std::string user : {"user", ""}) {
-        const std::string who = user.empty() ? " (root)" : " (set-user-ID)";
+    for (const std::string u : {"user", ""}) {
         for (int fd : {0, 1, 2}) {
-            const std::string closed = "fd " + std::to_string(fd) + " closed" + who;
-            const std::string err_if_open = fd == 2 ? "" : parse;
-            cases.push_back({closed + ", tool", {"reboot", "0"}, opts(user, {fd}), 0, "", {"reboot"}, {}});
-            cases.push_back({closed + ", diagnostic", {"reboot", "x"}, opts(user, {fd}), 1, err_if_open, {}, {}});
-            cases.push_back({closed + ", usage", {"nosuch"}, opts(user, {fd}), 1, fd == 2 ? "" : top_usage("app"), {}, {}});
+            const std::string closed = "fd " + std::to_string(fd) + " closed" + who(u);
+            rows.insert(rows.end(), {
+                {.label = closed + ", tool", .args = {"reboot", "0"}, .caller = caller(u, {fd}), .tools = {"reboot"}},
+                {.label = closed + ", diagnostic", .args = {"reboot", "x"}, .caller = caller(u, {fd}), .status = 1,
+                 .err = fd == 2 ? "" : DELAY_UNPARSED},
+                {.label = closed + ", usage", .args = {"nosuch"}, .caller = caller(u, {fd}), .status = 1,
+                 .err = fd == 2 ? "" : top_usage("app")},
+            });
         }
-        cases.push_back({"fds 0-2 closed" + who, {"reboot", "0"}, opts(user, {0, 1, 2}), 0, "", {"reboot"}, {}});
+        rows.push_back({.label = "fds 0-2 closed" + who(u), .args = {"reboot", "0"}, .caller = caller(u, {0, 1, 2}),
+                        .tools = {"reboot"}});
     }
-    return cases;
+    return rows;
 }
 
-std::vector<Case> applet_cases() {
+std::vector<Row> applet_rows() {
     const std::string big(128 * 1024 - 1, 'n');
     const std::string dir = "/sys/class/leds/backlight/";
     const std::string trigger = dir + "trigger";
-    const std::string led_usage =
-        "usage: app led {backlight|beeper|lightpipe} <trigger> [<param1> <value1> [...]]\n";
-    const std::string service_usage =
-        "usage: app service {start|stop|restart} <service>\nservices:\n  gen-certs\n  modem\n  nginx\n  ofono\n";
-    const std::string no_fb = "app: ioctl: Inappropriate ioctl for device\n";  // the root has no framebuffer
-    std::vector<Case> cases;
+    std::vector<Row> rows;
 
     // Attribute names the caller makes up: one component below the LED's
     // directory, and never a directory itself.
-    struct Name {
-        std::string name;
-        int status;
-        std::string err;
-    };
-    const Name names[] = {
-        {"/", 1, "app: invalid parameter name: /\n"},
-        {"../../../../etc/passwd", 1, "app: invalid parameter name: ../../../../etc/passwd\n"},
-        {"brightness/", 1, "app: invalid parameter name: brightness/\n"},
-        {"..", 2, "app: open " + dir + "..: Is a directory\n"},
-        {".", 2, "app: open " + dir + ".: Is a directory\n"},
-        {"", 2, "app: open " + dir + ": Is a directory\n"},
-        {"nosuch", 2, "app: open " + dir + "nosuch: No such file or directory\n"},
-        {"\xff\xfe", 2, "app: open " + dir + "\xff\xfe: No such file or directory\n"},
-        {big, 2, "app: path too long\n"},
-    };
-    for (const Name& n : names)
-        cases.push_back({"attribute name \"" + n.name.substr(0, 24) + "\"", {"led", "backlight", "timer", n.name, "1"},
-                         opts("user"), n.status, n.err, {}, {{trigger, "timer"}}});
+    for (const auto& [name, status, err] : std::vector<std::tuple<std::string, int, std::string>>{
+             {"/", 1, invalid_name("/")},
+             {"../../../../etc/passwd", 1, invalid_name("../../../../etc/passwd")},
+             {"brightness/", 1, invalid_name("brightness/")},
+             {"..", 2, said("open " + dir + "..: Is a directory")},
+             {".", 2, said("open " + dir + ".: Is a directory")},
+             {"", 2, said("open " + dir + ": Is a directory")},
+             {"nosuch", 2, said("open " + dir + "nosuch: No such file or directory")},
+             {"\xff\xfe", 2, said("open " + dir + "\xff\xfe: No such file or directory")},
+             {big, 2, said("path too long")},
+         })
+        rows.push_back({.label = "attribute name \"" + name.substr(0, 24) + "\"",
+                        .args = {"led", "backlight", "timer", name, "1"}, .caller = user(), .status = status,
+                        .err = err, .leds = {{trigger, "timer"}}});
     for (const char* led : {"../leds/backlight", "backlight/", "backlight/..", "", ".", "\xff"})
-        cases.push_back({std::string("LED name ") + led, {"led", led, "timer"}, opts("user"), 1, led_usage, {}, {}});
-    cases.push_back({"non-UTF-8 and 128 KiB values", {"led", "beeper", "\xff\xfe", "brightness", big},
-                     opts("user"), 0, "", {}, {{"/sys/class/leds/beeper/trigger", "\xff\xfe"},
-                                                {"/sys/class/leds/beeper/brightness", big}}});
+        rows.push_back({.label = std::string("LED name ") + led, .args = {"led", led, "timer"}, .caller = user(),
+                        .status = 1, .err = LED_USAGE});
+    rows.push_back({.label = "non-UTF-8 and 128 KiB values", .args = {"led", "beeper", "\xff\xfe", "brightness", big},
+                    .caller = user(),
+                    .leds = {{"/sys/class/leds/beeper/trigger", "\xff\xfe"}, {"/sys/class/leds/beeper/brightness", big}}});
 
-    cases.push_back({"service script from the caller's PATH", {"service", "start", "nginx"},
-                     opts("user", {}, hazard_environment()), 0, "", {"S50nginx"}, {}});
+    rows.push_back({.label = "service script from the caller's PATH", .args = {"service", "start", "nginx"},
+                    .caller = hazards(), .tools = {"S50nginx"}});
     for (const char* name : {"../../tmp/hostile/bin/sh", "/etc/init.d/S50nginx", "S50nginx", "nginx\xff", ""})
-        cases.push_back({std::string("service name ") + name, {"service", "restart", name}, opts("user"), 1,
-                         service_usage, {}, {}});
-    RunOptions realtime = opts("user");
+        rows.push_back({.label = std::string("service name ") + name, .args = {"service", "restart", name},
+                        .caller = user(), .status = 1, .err = SERVICE_USAGE});
+    RunOptions realtime = user();
     realtime.ignored = realtime.blocked = {SIGRTMIN + 1, SIGRTMAX};
-    cases.push_back({"real-time signals ignored and blocked, service", {"service", "start", "modem"}, realtime, 0, "",
-                     {"S38modem"}, {}});
-    cases.push_back({"real-time signals ignored and blocked, reboot", {"reboot", "0"}, realtime, 0, "", {"reboot"}, {}});
-    cases.push_back({"real-time signals ignored and blocked, poweroff", {"poweroff", "0"}, realtime, 0, "",
-                     {"poweroff"}, {}});
+    for (const auto& [args, tool] : std::vector<std::pair<Strings, std::string>>{
+             {{"service", "start", "modem"}, "S38modem"}, {{"reboot", "0"}, "reboot"}, {{"poweroff", "0"}, "poweroff"}})
+        rows.push_back({.label = "real-time signals ignored and blocked, " + args[0], .args = args, .caller = realtime,
+                        .tools = {tool}});
 
-    cases.push_back({"time: 128 KiB of nines", {"time", std::string(big.size(), '9'), "0"}, opts("user"), 2,
-                     "app: failed to set time: Invalid argument\n", {}, {}});
-    cases.push_back({"time: non-UTF-8 seconds", {"time", "\xff", "0"}, opts("user"), 1,
-                     "app: cannot parse seconds parameter\n", {}, {}});
-    cases.push_back({"time: every hazard", {"time", "1", "1000000000"}, opts("user", {}, hazard_environment()), 1,
-                     "app: nanosecond value out of range\n", {}, {}});
+    rows.insert(rows.end(), {
+        {.label = "time: 128 KiB of nines", .args = {"time", std::string(big.size(), '9'), "0"}, .caller = user(),
+         .status = 2, .err = CLOCK_REFUSED},
+        {.label = "time: non-UTF-8 seconds", .args = {"time", "\xff", "0"}, .caller = user(), .status = 1,
+         .err = SECONDS_UNPARSED},
+        {.label = "time: every hazard", .args = {"time", "1", "1000000000"}, .caller = hazards(), .status = 1,
+         .err = NANOSECONDS_OUT_OF_RANGE},
+        {.label = "doom: every hazard", .args = {"doom", "1"}, .caller = hazards(), .err = NO_SCREEN},
+        {.label = "doom: non-UTF-8 seconds", .args = {"doom", "\xff"}, .caller = user(), .status = 1,
+         .err = DOOM_USAGE},
+    });
 
-    cases.push_back({"doom: every hazard", {"doom", "1"}, opts("user", {}, hazard_environment()), 0, no_fb, {}, {}});
-    cases.push_back({"doom: non-UTF-8 seconds", {"doom", "\xff"}, opts("user"), 1, "usage: app doom [seconds]\n", {}, {}});
-
-    // The supervisor runs for root alone: anyone else is refused before
-    // anything runs.
-    const std::string no_children = "app: no more children, exiting\n";
-    const std::string not_root = "app: setuid: Operation not permitted\n";
-    RunOptions supervisor_path = opts("user", {}, hazard_environment());
+    // The supervisor runs for root alone: anyone else is refused before anything runs.
+    RunOptions supervisor_path = hazards();
     supervisor_path.argv0 = "/app/bin/app";
-    cases.push_back({"supervisor: every hazard", {}, supervisor_path, 2, not_root, {}, {}});
-    cases.push_back({"watchdog: every hazard", {"watchdog", "\xff"}, opts("user", {}, hazard_environment()), 2,
-                     not_root, {}, {}});
+    rows.push_back({.label = "supervisor: every hazard", .caller = supervisor_path, .status = 2, .err = NOT_ROOT});
+    rows.push_back({.label = "watchdog: every hazard", .args = {"watchdog", "\xff"}, .caller = hazards(), .status = 2,
+                    .err = NOT_ROOT});
 
     // A file the app opens must never become one of the caller's standard streams.
-    for (const std::string user : {"user", ""}) {
-        const std::string who = user.empty() ? " (root)" : " (set-user-ID)";
+    for (const std::string u : {"user", ""}) {
         for (int fd : {0, 1, 2}) {
-            const std::string closed = "fd " + std::to_string(fd) + " closed" + who;
-            cases.push_back({closed + ", led", {"led", "lightpipe", "heartbeat", "delay_on", "100"}, opts(user, {fd}), 0,
-                             "", {}, {{"/sys/class/leds/lightpipe/trigger", "heartbeat"},
-                                      {"/sys/class/leds/lightpipe/delay_on", "100"}}});
-            cases.push_back({closed + ", led diagnostic", {"led", "backlight", "none", "x/y", "1"}, opts(user, {fd}), 1,
-                             fd == 2 ? "" : "app: invalid parameter name: x/y\n", {}, {{trigger, "none"}}});
-            cases.push_back({closed + ", service", {"service", "stop", "modem"}, opts(user, {fd}), 0, "",
-                             {"S38modem"}, {}});
-            cases.push_back({closed + ", doom", {"doom", "1"}, opts(user, {fd}), 0, fd == 2 ? "" : no_fb, {}, {}});
-            if (user.empty())
-                cases.push_back({closed + ", watchdog", {"watchdog"}, opts(user, {fd}), 0, fd == 2 ? "" : no_children,
-                                 {"unlock-datafs"}, {}});
-            else
-                cases.push_back({closed + ", watchdog", {"watchdog"}, opts(user, {fd}), 2, fd == 2 ? "" : not_root,
-                                 {}, {}});
+            const std::string closed = "fd " + std::to_string(fd) + " closed" + who(u);
+            rows.insert(rows.end(), {
+                {.label = closed + ", led", .args = {"led", "lightpipe", "heartbeat", "delay_on", "100"},
+                 .caller = caller(u, {fd}),
+                 .leds = {{"/sys/class/leds/lightpipe/trigger", "heartbeat"},
+                          {"/sys/class/leds/lightpipe/delay_on", "100"}}},
+                {.label = closed + ", led diagnostic", .args = {"led", "backlight", "none", "x/y", "1"},
+                 .caller = caller(u, {fd}), .status = 1, .err = fd == 2 ? "" : invalid_name("x/y"),
+                 .leds = {{trigger, "none"}}},
+                {.label = closed + ", service", .args = {"service", "stop", "modem"}, .caller = caller(u, {fd}),
+                 .tools = {"S38modem"}},
+                {.label = closed + ", doom", .args = {"doom", "1"}, .caller = caller(u, {fd}),
+                 .err = fd == 2 ? "" : NO_SCREEN},
+                // Root's supervisor prepares and, with nothing configured, ends.
+                {.label = closed + ", watchdog", .args = {"watchdog"}, .caller = caller(u, {fd}),
+                 .status = u.empty() ? 0 : 2, .err = fd == 2 ? "" : u.empty() ? NO_CHILDREN : NOT_ROOT,
+                 .tools = u.empty() ? Strings{"unlock-datafs"} : Strings{}},
+            });
         }
     }
-    return cases;
+    return rows;
 }
 
 // The dynamic loader needs one descriptor beyond 0-2; below that it refuses
 // to start the program (127), and in a set-user-ID start with a standard
 // descriptor closed the C library halts it (SIGSEGV) before anything runs.
-std::vector<Case> limit_cases() {
-    std::vector<Case> cases;
-    for (const std::string user : {"user", ""}) {
-        const std::string who = user.empty() ? " (root)" : " (set-user-ID)";
-        cases.push_back({"nofile 0" + who, {"reboot", "0"}, opts(user, {}, {}, {"nofile=0"}), 127, ANY, {}, {}});
-        cases.push_back({"nofile 3" + who, {"reboot", "0"}, opts(user, {}, {}, {"nofile=3"}), 127, ANY, {}, {}});
-        cases.push_back({"nofile 4" + who, {"reboot", "0"}, opts(user, {}, {}, {"nofile=4"}), 0, "", {"reboot"}, {}});
-        // Root's start gets as far as the tool, which runs with init's limits.
-        cases.push_back({"nofile 3, fd 2 closed" + who, {"reboot", "0"}, opts(user, {2}, {}, {"nofile=3"}),
-                         user.empty() ? 0 : 127, user.empty() ? "" : ANY,
-                         user.empty() ? std::vector<std::string>{"reboot"} : std::vector<std::string>{}, {}});
-        cases.push_back({"nproc 0" + who, {"poweroff", "0"}, opts(user, {}, {}, {"nproc=0"}), 0, "", {"poweroff"}, {}});
-        cases.push_back({"nproc 0, nofile 4" + who, {"reboot", "3601"}, opts(user, {}, {}, {"nproc=0", "nofile=4"}), 1,
-                         "app: seconds outside of [0, 3600] interval\n", {}, {}});
+std::vector<Row> limit_rows() {
+    std::vector<Row> rows;
+    for (const std::string u : {"user", ""}) {
+        auto limits = [&](Strings rlimits, std::vector<int> closed = {}) { return caller(u, closed, {}, rlimits); };
+        rows.insert(rows.end(), {
+            {.label = "nofile 0" + who(u), .args = {"reboot", "0"}, .caller = limits({"nofile=0"}), .status = 127,
+             .err = ANY},
+            {.label = "nofile 3" + who(u), .args = {"reboot", "0"}, .caller = limits({"nofile=3"}), .status = 127,
+             .err = ANY},
+            {.label = "nofile 4" + who(u), .args = {"reboot", "0"}, .caller = limits({"nofile=4"}), .tools = {"reboot"}},
+            // Root's start gets as far as the tool, which runs with init's limits.
+            {.label = "nofile 3, fd 2 closed" + who(u), .args = {"reboot", "0"}, .caller = limits({"nofile=3"}, {2}),
+             .status = u.empty() ? 0 : 127, .err = u.empty() ? "" : ANY,
+             .tools = u.empty() ? Strings{"reboot"} : Strings{}},
+            {.label = "nproc 0" + who(u), .args = {"poweroff", "0"}, .caller = limits({"nproc=0"}),
+             .tools = {"poweroff"}},
+            {.label = "nproc 0, nofile 4" + who(u), .args = {"reboot", "3601"}, .caller = limits({"nproc=0", "nofile=4"}),
+             .status = 1, .err = DELAY_OUT_OF_RANGE},
+        });
     }
-    cases.push_back({"nofile 4, led", {"led", "beeper", "none", "brightness", "0"}, opts("user", {}, {}, {"nofile=4"}),
-                     0, "", {}, {{"/sys/class/leds/beeper/trigger", "none"}, {"/sys/class/leds/beeper/brightness", "0"}}});
-    cases.push_back({"nofile 3, fd 2 closed, led", {"led", "beeper", "none"}, opts("user", {2}, {}, {"nofile=3"}),
-                     127, ANY, {}, {}});
-    cases.push_back({"nproc 0, doom", {"doom", "1"}, opts("user", {}, {}, {"nproc=0"}), 0,
-                     "app: ioctl: Inappropriate ioctl for device\n", {}, {}});
-    cases.push_back({"nofile 0, fd 0 closed (set-user-ID)", {"reboot", "0"}, opts("user", {0}, {}, {"nofile=0"}),
-                     128 + SIGSEGV, ANY, {}, {}});
-    cases.push_back({"nofile 0, fd 0 closed (root)", {"reboot", "0"}, opts("", {0}, {}, {"nofile=0"}), 127, ANY, {}, {}});
-    return cases;
+    rows.insert(rows.end(), {
+        {.label = "nofile 4, led", .args = {"led", "beeper", "none", "brightness", "0"},
+         .caller = caller("user", {}, {}, {"nofile=4"}),
+         .leds = {{"/sys/class/leds/beeper/trigger", "none"}, {"/sys/class/leds/beeper/brightness", "0"}}},
+        {.label = "nofile 3, fd 2 closed, led", .args = {"led", "beeper", "none"},
+         .caller = caller("user", {2}, {}, {"nofile=3"}), .status = 127, .err = ANY},
+        {.label = "nproc 0, doom", .args = {"doom", "1"}, .caller = caller("user", {}, {}, {"nproc=0"}), .err = NO_SCREEN},
+        {.label = "nofile 0, fd 0 closed (set-user-ID)", .args = {"reboot", "0"},
+         .caller = caller("user", {0}, {}, {"nofile=0"}), .status = 128 + SIGSEGV, .err = ANY},
+        {.label = "nofile 0, fd 0 closed (root)", .args = {"reboot", "0"}, .caller = caller("", {0}, {}, {"nofile=0"}),
+         .status = 127, .err = ANY},
+    });
+    return rows;
 }
-
-TEST(Hostile, EntryAndPowerApplets) { run_table(entry_cases()); }
-
-TEST(Hostile, Applets) { run_table(applet_cases()); }
 
 // The rows whose start the loader or the C library refuses (status 127,
 // SIGSEGV), or the rest: under a user-mode emulator the emulator meets those
 // limits first and fails its own way, so the refused rows observe nothing of
 // the app there.
-std::vector<Case> limit_cases(bool start_refused) {
-    std::vector<Case> cases;
-    for (const Case& c : limit_cases())
-        if ((c.status == 127 || c.status == 128 + SIGSEGV) == start_refused) cases.push_back(c);
-    return cases;
+std::vector<Row> limit_rows(bool start_refused) {
+    std::vector<Row> rows;
+    for (const Row& row : limit_rows())
+        if ((row.status == 127 || row.status == 128 + SIGSEGV) == start_refused) rows.push_back(row);
+    return rows;
 }
+
+TEST(Hostile, EntryAndPowerApplets) { run_hostile(entry_rows()); }
+
+TEST(Hostile, Applets) { run_hostile(applet_rows()); }
 
 TEST(Hostile, ResourceLimitsAtTheirMinimum) {
 #if APP_SANITIZED
     GTEST_SKIP() << "the sanitizer runtime needs descriptors and processes of its own before main";
 #endif
-    run_table(limit_cases(false));
+    run_hostile(limit_rows(false));
 }
 
 TEST(Hostile, DescriptorsTooFewToStart) {
@@ -233,7 +338,7 @@ TEST(Hostile, DescriptorsTooFewToStart) {
     GTEST_SKIP() << "the sanitizer runtime needs descriptors and processes of its own before main";
 #endif
     SKIP_IF_EMULATED("the emulator needs descriptors of its own and stops before the app's loader runs");
-    run_table(limit_cases(true));
+    run_hostile(limit_rows(true));
 }
 
 }  // namespace

@@ -100,6 +100,19 @@ std::vector<std::string> app_argv(const std::string& argv0) {
     return words;
 }
 
+// Starts `argv` (argv[0] a path) with `fds` on descriptors 0, 1, 2 (-1: as ours).
+pid_t start(std::vector<std::string> argv, const std::vector<int>& fds) {
+    pid_t pid = fork();
+    if (pid != 0) return pid;
+    for (std::size_t fd = 0; fd < fds.size(); ++fd)
+        if (fds[fd] >= 0) dup2(fds[fd], static_cast<int>(fd));
+    std::vector<char*> raw;
+    for (std::string& a : argv) raw.push_back(a.data());
+    raw.push_back(nullptr);
+    execv(raw[0], raw.data());
+    _exit(127);
+}
+
 std::string shell_quote(const std::string& word) {
     std::string quoted = "'";
     for (char c : word) {
@@ -195,10 +208,12 @@ DeviceRoot::DeviceRoot(bool setuid) {
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
     parent = pattern;
     dir = parent + "/root";
-    std::string command = std::string(DEVICE_ROOT_TOOL) + " create " + dir + " --helpers " +
-                          DEVROOT_HELPERS + " --app " + app_under_test() + (setuid ? " --setuid" : "");
-    if (emulated()) command += " --emulator " + emulator_words()[0];
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("device-root create failed");
+    std::vector<std::string> argv{DEVICE_ROOT_TOOL, "create", dir, "--helpers", DEVROOT_HELPERS,
+                                  "--app", app_under_test()};
+    if (setuid) argv.push_back("--setuid");
+    if (emulated()) argv.insert(argv.end(), {"--emulator", emulator_words()[0]});
+    int status = 0;
+    if (waitpid(start(argv, {}), &status, 0) < 0 || status != 0) throw std::runtime_error("device-root create failed");
 }
 
 DeviceRoot::~DeviceRoot() {
@@ -208,7 +223,10 @@ DeviceRoot::~DeviceRoot() {
     std::filesystem::remove_all(parent, ignored);
 }
 
-std::string DeviceRoot::host_path(std::string_view inside) const { return dir + std::string(inside); }
+std::string DeviceRoot::host_path(std::string_view inside) const {
+    if (inside.rfind("/usr/", 0) == 0) return dir + "/.devroot/usr-upper" + std::string(inside.substr(4));
+    return dir + std::string(inside);
+}
 
 void DeviceRoot::write(std::string_view inside, std::string_view content, mode_t mode) const {
     std::string path = host_path(inside);
@@ -231,6 +249,17 @@ bool DeviceRoot::exists(std::string_view inside) const {
 
 void DeviceRoot::control(std::string_view tool, std::string_view text) const {
     write("/etc/standin/" + std::string(tool), text);
+}
+
+void DeviceRoot::install(const std::string& from, std::string_view inside, mode_t mode) const {
+    const std::string path = host_path(inside);
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::filesystem::copy_file(from, path, std::filesystem::copy_options::overwrite_existing);
+    chmod(path.c_str(), mode);
+}
+
+void DeviceRoot::standin(std::string_view inside, mode_t mode) const {
+    install(std::string(DEVROOT_HELPERS) + "/standin", inside, mode);
 }
 
 RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions& options) const {
@@ -271,19 +300,10 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     if (pipe2(out, O_CLOEXEC) || pipe2(errp, O_CLOEXEC) || pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe");
     RunResult result;
     result.started_ms = monotonic_ms();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int input = o.stdin_pipe ? in[0] : open("/dev/null", O_RDONLY);
-        dup2(input, 0);
-        dup2(out[1], 1);
-        dup2(errp[1], 2);
-        for (int fd = 0; o.streams >= 0 && fd < 3; ++fd) dup2(o.streams, fd);
-        std::vector<char*> raw;
-        for (std::string& a : argv) raw.push_back(a.data());
-        raw.push_back(nullptr);
-        execv(raw[0], raw.data());
-        _exit(127);
-    }
+    const int input = o.stdin_pipe ? in[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t pid = o.streams >= 0 ? start(argv, {o.streams, o.streams, o.streams})
+                                     : start(argv, {input, out[1], errp[1]});
+    if (!o.stdin_pipe) close(input);
     close(out[1]);
     close(errp[1]);
     close(in[0]);

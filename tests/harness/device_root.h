@@ -74,12 +74,19 @@ struct DeviceRoot {
     DeviceRoot(const DeviceRoot&) = delete;
     DeviceRoot& operator=(const DeviceRoot&) = delete;
 
+    // Where a path of the device is on the host. The device's /usr is the
+    // host's, read-only, under an overlay: its paths name the upper layer,
+    // where the stand-ins are and what a test writes there goes.
     std::string host_path(std::string_view inside) const;
     void write(std::string_view inside, std::string_view content, mode_t mode = 0644) const;
     std::string read(std::string_view inside) const;
     bool exists(std::string_view inside) const;
-    // What the stand-in named `tool` does when it runs (see tests/harness/standin.c).
+    // What the stand-in named `tool` does when it runs (see standin.c).
     void control(std::string_view tool, std::string_view text) const;
+    // Copies the host's file `from` to `inside`, root's, with `mode`.
+    void install(const std::string& from, std::string_view inside, mode_t mode) const;
+    // A stand-in at `inside` (a supervised program, say), root's, with `mode`.
+    void standin(std::string_view inside, mode_t mode = 0755) const;
 
     // Runs /app/bin/app with `args` after argv[0].
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;
