@@ -41,7 +41,8 @@ Setup screen_without(const std::string& path) {
 TEST(Doom, UsageBeforeAnythingStarts) {
     REQUIRE_SCREEN();
     std::vector<Row> rows;
-    for (const Strings& args : {Strings{"doom", "1", "2"}, {"doom", "5s"}, {"doom", "1 "}, {"doom", ""}, {"doom", "0x1"}})
+    for (const Strings& args :
+         {Strings{"doom", "1", "2"}, {"doom", "5s"}, {"doom", "1 "}, {"doom", ""}, {"doom", "0x1"}})
         rows.push_back({.args = args, .caller = screen_options(), .status = 1, .err = DOOM_USAGE});
     devroot::run_table(rows, {.prepare = screen()});
 }
