@@ -1,137 +1,120 @@
 // poweroff and reboot: argument checks, the background child, root for the tool.
-#include "device_root.h"
+#include "expected.h"
+#include "table.h"
 
 namespace {
 
+using devroot::Check;
 using devroot::DeviceRoot;
 using devroot::RunOptions;
+using devroot::RunResult;
+using devroot::Strings;
+using namespace expected;
 
-struct DelayCase {
-    std::vector<std::string> args;
-    int status;
-    std::string err;  // after "app: "
-};
+// The waiting child gets this long to start its tool after the caller returned.
+const RunOptions LINGER{.linger = 5};
+const RunOptions USER_LINGER{.user = "user", .linger = 5};
+
+// The one start of `tool`, from `from` ms after the run began to before `to`.
+devroot::Record started(const DeviceRoot& root, const RunResult& r, const std::string& tool, long from, long to) {
+    auto runs = root.records_of(tool);
+    if (runs.empty()) return {};
+    long after = runs[0].number("time_ms") - r.started_ms;
+    EXPECT_GE(after, from) << tool;
+    EXPECT_LT(after, to) << tool;
+    return runs[0];
+}
 
 TEST(Power, DelayIsCheckedBeforeAnythingIsScheduled) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    const std::string range = "app: seconds outside of [0, 3600] interval\n";
-    const std::string parse = "app: cannot parse seconds\n";
-    const DelayCase cases[] = {
-        {{"reboot", "3601"}, 1, range},
-        {{"reboot", "-1"}, 1, range},
-        {{"poweroff", "99999999999999999999"}, 1, range},
-        {{"poweroff", "-99999999999999999999"}, 1, range},
-        {{"reboot", "5s"}, 1, parse},
-        {{"reboot", ""}, 1, parse},
-        {{"reboot", " "}, 1, parse},
-        {{"reboot", "1.0"}, 1, parse},
-        {{"reboot", "5 "}, 1, parse},
-        {{"reboot"}, 1, "usage: app reboot <seconds>\n"},
-        {{"reboot", "1", "2"}, 1, "usage: app reboot <seconds>\n"},
-        {{"poweroff", "1", "2"}, 1, "usage: app poweroff <seconds>\n"},
-    };
-    for (const DelayCase& c : cases) {
-        auto r = root.run(c.args);
-        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "");
-        EXPECT_EQ(r.err, c.err) << c.args[0] << " " << (c.args.size() > 1 ? c.args[1] : "");
-    }
-    EXPECT_TRUE(root.records().empty());
+    devroot::run_table({
+        {.args = {"reboot", "3601"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
+        {.args = {"reboot", "-1"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
+        {.args = {"poweroff", "99999999999999999999"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
+        {.args = {"poweroff", "-99999999999999999999"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
+        {.args = {"reboot", "5s"}, .status = 1, .err = DELAY_UNPARSED},
+        {.args = {"reboot", ""}, .status = 1, .err = DELAY_UNPARSED},
+        {.args = {"reboot", " "}, .status = 1, .err = DELAY_UNPARSED},
+        {.args = {"reboot", "1.0"}, .status = 1, .err = DELAY_UNPARSED},
+        {.args = {"reboot", "5 "}, .status = 1, .err = DELAY_UNPARSED},
+        {.args = {"reboot"}, .status = 1, .err = delay_usage("reboot")},
+        {.args = {"reboot", "1", "2"}, .status = 1, .err = delay_usage("reboot")},
+        {.args = {"poweroff", "1", "2"}, .status = 1, .err = delay_usage("poweroff")},
+    });
 }
 
 TEST(Power, AcceptedDelaysReturnAtOnce) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    for (const char* delay : {"3600", "+5", " 5", "0005"}) {
-        auto r = root.run({"reboot", delay});
-        EXPECT_EQ(r.status, 0) << delay;
-        EXPECT_EQ(r.err, "") << delay;
-        EXPECT_LT(r.elapsed_ms, 500) << delay;
-    }
+    // Generous for a loaded machine: a caller kept for the 5 s delay would exceed it.
+    const Check returns = [](const DeviceRoot&, const RunResult& r) { EXPECT_LT(r.elapsed_ms, 4000); };
+    devroot::run_table({
+        {.args = {"reboot", "3600"}, .check = returns},
+        {.args = {"reboot", "+5"}, .check = returns},
+        {.args = {"reboot", " 5"}, .check = returns},
+        {.args = {"reboot", "0005"}, .check = returns},
+    });
+}
+
+// Run with no arguments, at once, and not tied to its caller.
+Check ran_at_once(const std::string& applet) {
+    return [=](const DeviceRoot& root, const RunResult& r) {
+        // A zero delay that still slept a whole second would reach 1000 ms.
+        devroot::Record run = started(root, r, applet, 0, 1000);
+        EXPECT_EQ(run.all("argv"), Strings{"/usr/sbin/" + applet});
+        EXPECT_EQ(run.get("pdeathsig"), "0") << "the tool must outlive its caller";
+    };
 }
 
 TEST(Power, ZeroDelayRunsTheToolAtOnceWithNoArguments) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    RunOptions o;
-    o.linger = 5;
-    for (const char* applet : {"poweroff", "reboot"}) {
-        auto r = root.run({applet, "0"}, o);
-        EXPECT_EQ(r.status, 0);
-        auto runs = root.records_of(applet);
-        ASSERT_EQ(runs.size(), 1u) << applet << r.err;
-        EXPECT_EQ(runs[0].all("argv"), std::vector<std::string>{std::string("/usr/sbin/") + applet});
-        EXPECT_LT(runs[0].number("time_ms") - r.started_ms, 900) << applet;
-        EXPECT_EQ(runs[0].get("pdeathsig"), "0") << "the tool must outlive its caller";
-    }
+    devroot::run_table({
+        {.args = {"poweroff", "0"}, .caller = LINGER, .tools = {"poweroff"}, .check = ran_at_once("poweroff")},
+        {.args = {"reboot", "0"}, .caller = LINGER, .tools = {"reboot"}, .check = ran_at_once("reboot")},
+    });
 }
 
 TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    RunOptions o;
-    o.user = "user";
-    o.linger = 5;
-    auto r = root.run({"reboot", "1"}, o);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    EXPECT_LT(r.elapsed_ms, 500);
-    auto runs = root.records_of("reboot");
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].get("ruid"), "0");
-    EXPECT_EQ(runs[0].get("euid"), "0");
-    long after = runs[0].number("time_ms") - r.started_ms;
-    EXPECT_GE(after, 1000);
-    EXPECT_LT(after, 2500);
+    const Check as_root_after_the_delay = [](const DeviceRoot& root, const RunResult& r) {
+        // A caller kept for the 1 s delay would reach 1000 ms.
+        EXPECT_LT(r.elapsed_ms, 1000);
+        // Generous for a loaded machine: a delay read as several seconds would exceed 4 s.
+        devroot::Record run = started(root, r, "reboot", 1000, 4000);
+        EXPECT_EQ(run.get("ruid"), "0");
+        EXPECT_EQ(run.get("euid"), "0");
+    };
+    devroot::run_table({{.args = {"reboot", "1"}, .caller = USER_LINGER, .tools = {"reboot"},
+                         .check = as_root_after_the_delay}},
+                       {.setuid = true});
 }
 
 // The waiting child keeps the dispositions its caller chose: under nohup a
 // hang-up leaves the scheduled reboot alone, otherwise it ends the wait.
+// kill -1 reaches every process of the caller's but itself: the waiting child.
+Strings hang_up_during_the_wait(bool ignored) {
+    return {"/bin/bash", "-c",
+            std::string(ignored ? "trap '' HUP; " : "") + "(" + devroot::shell_exec_app("app") +
+                " reboot 2); sleep 0.5; kill -HUP -1"};
+}
+
 TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
-    REQUIRE_ROOT();
-    for (bool ignored : {true, false}) {
-        DeviceRoot root(true);
-        RunOptions o;
-        o.user = "user";
-        o.linger = 5;
-        // kill -1 reaches every process of the caller's but itself: the waiting child.
-        const std::string line = std::string(ignored ? "trap '' HUP; " : "") + "(" +
-                                 devroot::shell_exec_app("app") + " reboot 2); sleep 0.5; kill -HUP -1";
-        auto r = root.run_command({"/bin/bash", "-c", line}, o);
-        EXPECT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.err, "");
-        auto runs = root.records_of("reboot");
-        ASSERT_EQ(runs.size(), ignored ? 1u : 0u) << "SIGHUP ignored: " << ignored;
-        if (!ignored) continue;
-        long after = runs[0].number("time_ms") - r.started_ms;
-        EXPECT_GE(after, 2000);
-        EXPECT_LT(after, 3500);
-        EXPECT_EQ(runs[0].get("sigign"), "0000000000000000") << "the tool starts with default dispositions";
-    }
+    const Check after_the_delay = [](const DeviceRoot& root, const RunResult& r) {
+        // Generous for a loaded machine: a delay read as several seconds more would exceed 4.5 s.
+        devroot::Record run = started(root, r, "reboot", 2000, 4500);
+        EXPECT_EQ(run.get("sigign"), "0000000000000000") << "the tool starts with default dispositions";
+    };
+    devroot::run_table({
+        {.label = "SIGHUP ignored", .caller = USER_LINGER, .command = hang_up_during_the_wait(true),
+         .tools = {"reboot"}, .check = after_the_delay},
+        {.label = "SIGHUP at its default", .caller = USER_LINGER, .command = hang_up_during_the_wait(false)},
+    },
+                       {.setuid = true, .root_per_row = true});
 }
 
-TEST(Power, WithoutRootTheChildReportsSetuidAndTheCallerStillSucceeds) {
-    REQUIRE_ROOT();
-    DeviceRoot root(false);
-    RunOptions o;
-    o.user = "user";
-    o.linger = 5;
-    auto r = root.run({"poweroff", "0"}, o);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "app: setuid: Operation not permitted\n");
-    EXPECT_TRUE(root.records().empty());
-}
-
-TEST(Power, MissingToolIsReportedByTheChild) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    std::remove(root.host_path("/.devroot/usr-upper/sbin/reboot").c_str());
-    root.write("/.devroot/usr-upper/sbin/reboot", "", 0644);  // present but not executable
-    RunOptions o;
-    o.linger = 5;
-    auto r = root.run({"reboot", "0"}, o);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "app: execl: Permission denied\n");
+// The caller has returned 0 before the child finds it cannot run the tool.
+TEST(Power, TheChildReportsWhatKeepsTheToolFromRunning) {
+    devroot::run_table({
+        {.label = "no root without the set-user-ID install", .args = {"poweroff", "0"}, .caller = USER_LINGER,
+         .err = NOT_ROOT},
+        {.label = "tool not executable", .args = {"reboot", "0"}, .caller = LINGER, .err = EXEC_REFUSED,
+         .setup = [](const DeviceRoot& root) { root.write("/usr/sbin/reboot", "", 0644); }},
+    });
 }
 
 }  // namespace

@@ -1,127 +1,101 @@
 // time: every check before the clock, the clock itself, then hwclock as root.
 // The clock is only ever set to the time it already has, read just before.
-#include "device_root.h"
-
 #include <csignal>
+
+#include "expected.h"
+#include "table.h"
 
 namespace {
 
 using devroot::DeviceRoot;
+using devroot::Row;
 using devroot::RunOptions;
+using devroot::RunResult;
+using devroot::Strings;
+using namespace expected;
 
 // One date call gives both fields, so they never straddle a second.
 const std::string NOW = "$(date '+%s %N')";
 
-std::vector<std::string> shell(const std::string& time_args) {
+Strings shell(const std::string& time_args) {
     return {"/bin/bash", "-c", devroot::shell_exec_app("app") + " time " + time_args};
 }
-
-struct InputCase {
-    std::vector<std::string> args;
-    std::string err;
-};
 
 // Root's would be set; an unprivileged caller's (no_new_privs: the set-user-ID
 // bit does nothing) would show the failure of the clock or of a root step.
 TEST(Time, BadInputIsRefusedBeforeTheClock) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    RunOptions no_new_privs;
-    no_new_privs.user = "user";
-    const std::string usage = "usage: app time <seconds> <nanoseconds>\n";
-    const std::string seconds = "app: cannot parse seconds parameter\n";
-    const std::string nanoseconds = "app: cannot parse nanosecond parameter\n";
-    const std::string range = "app: nanosecond value out of range\n";
-    const InputCase cases[] = {
-        {{"time"}, usage},
-        {{"time", "1"}, usage},
-        {{"time", "1", "2", "3"}, usage},
-        {{"time", "12a", "0"}, seconds},
-        {{"time", "", "0"}, seconds},
-        {{"time", "1.5", "0"}, seconds},
-        {{"time", "0x10", "0"}, seconds},
-        {{"time", "1", "abc"}, nanoseconds},
-        {{"time", "1", ""}, nanoseconds},
-        {{"time", "1", "5 "}, nanoseconds},
-        {{"time", "1", "1000000000"}, range},
-        {{"time", "1", "-1"}, range},
-        {{"time", "1", "99999999999999999999"}, range},
+    std::vector<Row> rows = {
+        {.args = {"time"}, .status = 1, .err = TIME_USAGE},
+        {.args = {"time", "1"}, .status = 1, .err = TIME_USAGE},
+        {.args = {"time", "1", "2", "3"}, .status = 1, .err = TIME_USAGE},
+        {.args = {"time", "12a", "0"}, .status = 1, .err = SECONDS_UNPARSED},
+        {.args = {"time", "", "0"}, .status = 1, .err = SECONDS_UNPARSED},
+        {.args = {"time", "1.5", "0"}, .status = 1, .err = SECONDS_UNPARSED},
+        {.args = {"time", "0x10", "0"}, .status = 1, .err = SECONDS_UNPARSED},
+        {.args = {"time", "1", "abc"}, .status = 1, .err = NANOSECONDS_UNPARSED},
+        {.args = {"time", "1", ""}, .status = 1, .err = NANOSECONDS_UNPARSED},
+        {.args = {"time", "1", "5 "}, .status = 1, .err = NANOSECONDS_UNPARSED},
+        {.args = {"time", "1", "1000000000"}, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
+        {.args = {"time", "1", "-1"}, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
+        {.args = {"time", "1", "99999999999999999999"}, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
     };
-    for (const InputCase& c : cases) {
-        auto r = root.run(c.args);
-        std::string label = testing::PrintToString(c.args);
-        EXPECT_EQ(r.status, 1) << label;
-        EXPECT_EQ(r.err, c.err) << label;
-        r = root.run_command(devroot::without_new_privileges(c.args), no_new_privs);
-        EXPECT_EQ(r.status, 1) << label << " (no_new_privs)";
-        EXPECT_EQ(r.err, c.err) << label << " (no_new_privs)";
+    for (std::size_t i = 0, n = rows.size(); i < n; ++i) {
+        Row unprivileged = rows[i];
+        unprivileged.label = testing::PrintToString(unprivileged.args) + " (no_new_privs)";
+        unprivileged.caller.user = "user";
+        unprivileged.command = devroot::without_new_privileges(unprivileged.args);
+        rows.push_back(unprivileged);
     }
-    EXPECT_TRUE(root.records().empty());
+    devroot::run_table(rows, {.setuid = true});
 }
-
-struct RefusedTime {
-    std::string time_args;
-    std::string user;
-    std::string err;
-};
 
 TEST(Time, ATimeTheKernelRefusesLeavesTheHardwareClockAlone) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    const RefusedTime cases[] = {
-        {"-1 0", "", "app: failed to set time: Invalid argument\n"},
+    devroot::run_table({
+        {.label = "-1 0", .command = shell("-1 0"), .status = 2, .err = CLOCK_REFUSED},
         // Saturates to the largest value rather than wrapping to some valid date.
-        {"99999999999999999999 0", "", "app: failed to set time: Invalid argument\n"},
-        {NOW, "user", "app: failed to set time: Operation not permitted\n"},
-    };
-    for (const RefusedTime& c : cases) {
-        RunOptions o;
-        o.user = c.user;
-        auto r = root.run_command(shell(c.time_args), o);
-        EXPECT_EQ(r.status, 2) << c.time_args;
-        EXPECT_EQ(r.err, c.err) << c.time_args;
-    }
-    EXPECT_TRUE(root.records().empty());
+        {.label = "99999999999999999999 0", .command = shell("99999999999999999999 0"), .status = 2,
+         .err = CLOCK_REFUSED},
+        {.label = "now, unprivileged", .caller = {.user = "user"}, .command = shell(NOW), .status = 2,
+         .err = CLOCK_NOT_PERMITTED},
+    });
 }
 
-// Real-time signals the caller ignored and blocked are at their defaults for hwclock.
+// hwclock got the clock's time written to it, as root, in the tool
+// environment, with every signal at its default.
+void wrote_the_hardware_clock(const DeviceRoot& root, const RunResult&) {
+    auto runs = root.records_of("hwclock");
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs[0].all("argv"), (Strings{"/usr/sbin/hwclock", "--systohc"}));
+    EXPECT_EQ(runs[0].get("ruid"), "0");
+    EXPECT_EQ(runs[0].get("euid"), "0");
+    EXPECT_EQ(runs[0].all("env"), TOOL_ENVIRONMENT);
+    EXPECT_EQ(runs[0].get("sigign") + " " + runs[0].get("sigblk"), "0000000000000000 0000000000000000");
+}
+
+// Real-time signals the caller ignored and blocked are at their defaults for
+// hwclock; the caller gets hwclock's status.
 TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
-    REQUIRE_ROOT();
     for (bool setuid_install : {false, true}) {
-        DeviceRoot root(setuid_install);
-        root.control("hwclock", "exit 7");
-        RunOptions o;
-        o.user = setuid_install ? "user" : "";
-        o.ignored = o.blocked = {SIGRTMIN + 1, SIGRTMAX};
-        auto r = root.run_command(shell(NOW), o);
-        EXPECT_EQ(r.status, 7) << "the caller gets hwclock's status";
-        EXPECT_EQ(r.err, "");
-        auto runs = root.records_of("hwclock");
-        ASSERT_EQ(runs.size(), 1u) << r.err;
-        EXPECT_EQ(runs[0].all("argv"), (std::vector<std::string>{"/usr/sbin/hwclock", "--systohc"}));
-        EXPECT_EQ(runs[0].get("ruid"), "0");
-        EXPECT_EQ(runs[0].get("euid"), "0");
-        EXPECT_EQ(runs[0].all("env"), std::vector<std::string>{"PATH=/usr/bin:/usr/sbin"});
-        EXPECT_EQ(runs[0].get("sigign") + " " + runs[0].get("sigblk"), "0000000000000000 0000000000000000");
+        RunOptions caller{.user = setuid_install ? "user" : ""};
+        caller.ignored = caller.blocked = {SIGRTMIN + 1, SIGRTMAX};
+        devroot::run_table({{.label = setuid_install ? "set-user-ID install" : "root", .caller = caller,
+                             .command = shell(NOW), .status = 7, .tools = {"hwclock"},
+                             .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
+                             .check = wrote_the_hardware_clock}},
+                           {.setuid = setuid_install});
     }
 }
 
 TEST(Time, FailuresAfterTheClockIsSet) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    // May set the clock but not become root.
-    auto r = root.run_command({"/usr/bin/setpriv", "--reuid=1001", "--regid=1001", "--clear-groups",
-                               "--inh-caps=+sys_time", "--ambient-caps=+sys_time", "--",
-                               "/bin/bash", "-c", shell(NOW)[2]},
-                              {});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "app: setuid: Operation not permitted\n");
-
-    root.write("/.devroot/usr-upper/sbin/hwclock", "", 0644);
-    r = root.run_command(shell(NOW), {});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "app: cannot launch hwclock: Permission denied\n");
-    EXPECT_TRUE(root.records().empty());
+    devroot::run_table({
+        {.label = "may set the clock but not become root",
+         .command = {"/usr/bin/setpriv", "--reuid=1001", "--regid=1001", "--clear-groups", "--inh-caps=+sys_time",
+                     "--ambient-caps=+sys_time", "--", "/bin/bash", "-c", shell(NOW)[2]},
+         .status = 2, .err = NOT_ROOT},
+        {.label = "hwclock not executable", .command = shell(NOW), .status = 2,
+         .err = said("cannot launch hwclock: Permission denied"),
+         .setup = [](const DeviceRoot& root) { root.write("/usr/sbin/hwclock", "", 0644); }},
+    });
 }
 
 }  // namespace
