@@ -1,6 +1,5 @@
-// The entry: usage, applet lookup, supervisor choice, environment clean-up.
-#include "device_root.h"
-
+// The entry: usage, applet lookup, supervisor choice, environment clean-up,
+// and how a tool run as root starts, whoever called.
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <sys/socket.h>
@@ -16,272 +15,273 @@
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <set>
+
+#include "expected.h"
+#include "table.h"
 
 namespace {
 
+using devroot::Check;
 using devroot::DeviceRoot;
 using devroot::Record;
+using devroot::Row;
 using devroot::RunOptions;
-
-std::string usage(const std::string& program) {
-    return "usage: " + program +
-           " <applet> [<options>]\napplets:\n  doom\n  led\n  poweroff\n  reboot\n  service\n  time\n  watchdog\n";
-}
+using devroot::RunResult;
+using devroot::Strings;
+using namespace expected;
 
 TEST(Entry, UnknownOrMissingAppletPrintsTheTopLevelUsage) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    const std::vector<std::vector<std::string>> cases = {
-        {}, {""}, {"LED"}, {"le"}, {"leds"}, {"reboot "}, {"Reboot", "1"}, {"help"}, {"--help"}, {"\xff"},
-    };
-    for (const auto& args : cases) {
-        auto r = root.run(args);
-        EXPECT_EQ(r.status, 1) << (args.empty() ? "(none)" : args[0]);
-        EXPECT_EQ(r.err, usage("app")) << (args.empty() ? "(none)" : args[0]);
-        EXPECT_EQ(r.out, "");
-    }
+    std::vector<Row> rows;
+    for (const Strings& args : std::vector<Strings>{
+             {}, {""}, {"LED"}, {"le"}, {"leds"}, {"reboot "}, {"Reboot", "1"}, {"help"}, {"--help"}, {"\xff"}})
+        rows.push_back({.label = args.empty() ? "no applet" : "applet \"" + args[0] + "\"", .args = args,
+                        .status = 1, .err = top_usage("app")});
+    devroot::run_table(rows);
 }
 
 TEST(Entry, UsageShowsArgv0AsGiven) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    for (const std::string argv0 : {"./app", "app", "/app/bin/../bin/app", "/app/bin/app/", "x y"}) {
-        RunOptions o;
-        o.argv0 = argv0;
-        o.cwd = "/app/bin";
-        auto r = root.run({"nosuch"}, o);
-        EXPECT_EQ(r.status, 1) << argv0;
-        EXPECT_EQ(r.err, usage(argv0)) << argv0;
-    }
+    std::vector<Row> rows;
+    for (const std::string argv0 : {"./app", "app", "/app/bin/../bin/app", "/app/bin/app/", "x y"})
+        rows.push_back({.label = argv0, .args = {"nosuch"}, .caller = {.argv0 = argv0, .cwd = "/app/bin"},
+                        .status = 1, .err = top_usage(argv0)});
+    devroot::run_table(rows);
 }
 
 TEST(Entry, EmptyArgumentVectorGetsUsageWithEmptyProgramName) {
-    REQUIRE_ROOT();
     SKIP_IF_EMULATED("the emulator cannot start a program with an empty argument vector");
-    DeviceRoot root(true);
-    RunOptions o;
-    o.no_argv = true;
-    o.user = "user";
-    auto r = root.run({}, o);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, usage(""));
+    devroot::run_table({{.label = "argc 0", .caller = {.no_argv = true, .user = "user"}, .status = 1,
+                         .err = top_usage("")}},
+                       {.setuid = true});
+}
+
+// 2026-12-08T17:33:36.123456789Z: 30 characters, T and Z in place.
+std::string mask_utc(std::string line) {
+    for (std::size_t z = line.find('Z'); z != std::string::npos; z = line.find('Z', z + 1))
+        if (z >= 29 && line[z - 19] == 'T' && line[z - 10] == '.') line.replace(z - 29, 30, "UTC"), z -= 29;
+    return line;
+}
+
+// What the app sent the system logger, "FACILITY.LEVEL app[N]: TEXT" a line,
+// its times shown as "UTC".
+Check logged(const Strings& lines) {
+    return [=](const DeviceRoot& root, const RunResult&) {
+        Strings seen;
+        for (const std::string& line : root.log_lines()) seen.push_back(mask_utc(line));
+        EXPECT_EQ(seen, lines);
+    };
+}
+
+// However many and however long the arguments, one line of bounded length.
+void one_bounded_line(const DeviceRoot& root, const RunResult&) {
+    const Strings lines = root.log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_LE(lines[0].size(), 1024u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 10), "zzz... ...");
 }
 
 // Every privileged action leaves a line with the system logger (a real one in
 // the root): what ran, for whom, with which arguments; bounded and escaped
 // whatever the caller passed. The supervisor's own lines go there too.
 TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
-    REQUIRE_ROOT();
     if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
-    struct Audited {
-        std::vector<std::string> args;
-        std::string user = "user";
-        std::vector<std::string> lines;  // after "FACILITY.LEVEL app[N]: "
-        std::string config;              // the supervisor's programs
-        bool screen = false;             // the game gets a screen
-    };
     const std::string by_user = ": uid=1001 user=user pid=N parent=/.devroot/init args=";
+    const std::string notice = "authpriv.notice app[N]: ";
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const std::string seconds = std::to_string(now.tv_sec);  // the time the clock already has
     const std::string huge(100000, 'z');
-    const Audited rows[] = {
-        {{"service", "start", "modem"}, "user",
-         {"authpriv.notice app[N]: running /etc/init.d/S38modem start" + by_user + "service start modem"}, ""},
-        {{"reboot", "0"}, "user",
-         {"authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s" + by_user + "reboot 0",
-          "authpriv.notice app[N]: running /usr/sbin/reboot" + by_user + "reboot 0"}, ""},
+    Strings many{"watchdog"};
+    many.insert(many.end(), 8, huge);
+    const RunOptions user{.user = "user", .linger = 1, .syslog = true};  // the logger writes on its own time
+    std::vector<Row> rows = {
+        {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"},
+         .check = logged({notice + "running /etc/init.d/S38modem start" + by_user + "service start modem"})},
+        {.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"},
+         .check = logged({notice + "scheduled /usr/sbin/reboot in 0 s" + by_user + "reboot 0",
+                          notice + "running /usr/sbin/reboot" + by_user + "reboot 0"})},
         // A delay the parser takes, with a line break in it.
-        {{"poweroff", "\n 0"}, "user",
-         {"authpriv.notice app[N]: scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
-          "authpriv.notice app[N]: running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"}, ""},
-        {{"time", seconds, "0"}, "user",
-         {"authpriv.notice app[N]: clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
-          "authpriv.notice app[N]: running /usr/sbin/hwclock --systohc" + by_user + "time " + seconds + " 0"}, ""},
-        {{"doom", "1"}, "user",
-         {"authpriv.notice app[N]: running /usr/games/prboom -width 800 -height 480" + by_user + "doom 1"}, "", true},
-        {{"led", "beeper", "none"}, "user", {}, ""},  // called many times a second: no line
+        {.label = "poweroff, a line break", .args = {"poweroff", "\n 0"}, .caller = user, .tools = {"poweroff"},
+         .check = logged({notice + "scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
+                          notice + "running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"})},
+        {.args = {"time", seconds, "0"}, .caller = user, .tools = {"hwclock"},
+         .check = logged({notice + "clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
+                          notice + "running /usr/sbin/hwclock --systohc" + by_user + "time " + seconds + " 0"})},
+        // Called many times a second: no line.
+        {.args = {"led", "beeper", "none"}, .caller = user, .leds = {{"/sys/class/leds/beeper/trigger", "none"}},
+         .check = logged({})},
         // Each argument shows at most 64 bytes, escaped, "..." where it was cut.
-        {{"watchdog", "\n\x1b[2J" + huge}, "user",
-         {"authpriv.notice app[N]: supervisor refused" + by_user + "watchdog \\x0a\\x1b[2J" +
-              std::string(50, 'z') + "...",
-          "daemon.err app[N]: setuid: Operation not permitted"}, ""},
-        {{}, "", {"authpriv.notice app[N]: supervisor started: uid=0 user=root pid=N parent=/.devroot/init args=",
-                  "daemon.warn app[N]: once exited(0), restarting", "daemon.warn app[N]: once missing, disabling",
-                  "daemon.notice app[N]: no more children, exiting"},
-         "once /data/once\n"},
+        {.label = "watchdog, an escape sequence", .args = {"watchdog", "\n\x1b[2J" + huge}, .caller = user,
+         .status = 2, .err = NOT_ROOT,
+         .check = logged({notice + "supervisor refused" + by_user + "watchdog \\x0a\\x1b[2J" + std::string(50, 'z') +
+                              "...",
+                          "daemon.err app[N]: setuid: Operation not permitted"})},
+        {.label = "watchdog, 800 kB of arguments", .args = many, .caller = user, .status = 2, .err = NOT_ROOT,
+         .check = one_bounded_line},
+        {.label = "supervisor", .caller = {.argv0 = "/app/bin/app", .linger = 1, .syslog = true},
+         .err = said("once exited(0), restarting") + said("once missing, disabling") + NO_CHILDREN,
+         .tools = {"unlock-datafs", "once"},
+         .setup =
+             [](const DeviceRoot& root) {
+                 root.standin("/data/once");
+                 root.control("once", "remove-after 1\n");
+                 root.write("/app/share/tavix/watchdog.conf", "once /data/once\n");
+             },
+         .check = logged({"authpriv.notice app[N]: supervisor started: uid=0 user=root pid=N parent=/.devroot/init args=",
+                          "daemon.warn app[N]: once exited(0), restarting", "daemon.warn app[N]: once missing, disabling",
+                          "daemon.notice app[N]: no more children, exiting"})},
     };
-    // 2026-12-08T17:33:36.123456789Z: 30 characters, T and Z in place.
-    const auto mask_utc = [](std::string line) {
-        for (std::size_t z = line.find('Z'); z != std::string::npos; z = line.find('Z', z + 1))
-            if (z >= 29 && line[z - 19] == 'T' && line[z - 10] == '.') line.replace(z - 29, 30, "UTC"), z -= 29;
-        return line;
-    };
-    for (const Audited& row : rows) {
-        const std::string label = row.args.empty() ? "supervisor" : row.args[0];
-        if (row.screen && !devroot::screen_available()) continue;
-        DeviceRoot root(true);
-        if (row.screen) devroot::give_screen(root, "800 480");
-        if (!row.config.empty()) {
-            std::filesystem::copy_file(root.host_path("/etc/init.d/S38modem"), root.host_path("/data/once"));
-            root.control("once", "remove-after 1\n");
-            root.write("/app/share/tavix/watchdog.conf", row.config);
-        }
-        RunOptions o;
-        o.user = row.user;
-        o.syslog = true;
-        o.linger = 1;  // the logger writes on its own time
-        if (row.args.empty()) o.argv0 = "/app/bin/app";
-        if (row.screen) o.env = {devroot::screen_env()};
-        root.run(row.args, o);
-        std::vector<std::string> lines;
-        for (const std::string& line : root.log_lines()) lines.push_back(mask_utc(line));
-        EXPECT_EQ(lines, row.lines) << label;
-    }
-    // However many and however long the arguments, one line of bounded length.
-    DeviceRoot root(true);
-    RunOptions o;
-    o.user = "user";
-    o.syslog = true;
-    o.linger = 1;
-    root.run({"watchdog", huge, huge, huge, huge, huge, huge, huge, huge}, o);
-    const auto lines = root.log_lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_LE(lines[0].size(), 1024u);
-    EXPECT_EQ(lines[0].substr(lines[0].size() - 10), "zzz... ...");
+    if (devroot::screen_available())
+        rows.push_back({.args = {"doom", "1"}, .caller = {.user = "user", .env = {devroot::screen_env()}, .linger = 1,
+                                                          .syslog = true},
+                        .tools = {"prboom"},
+                        .setup = [](const DeviceRoot& root) { devroot::give_screen(root, "800 480"); },
+                        .check = logged({notice + "running /usr/games/prboom -width 800 -height 480" + by_user +
+                                         "doom 1"})});
+    devroot::run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
 // A logger that never reads holds up nothing: the line is dropped.
 TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    const int logger = socket(AF_UNIX, SOCK_DGRAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const std::string path = root.host_path("/dev/log");
-    ASSERT_LT(path.size(), sizeof address.sun_path);
-    std::strcpy(address.sun_path, path.c_str());
-    ASSERT_EQ(bind(logger, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    chmod(path.c_str(), 0666);
-    const int filler = socket(AF_UNIX, SOCK_DGRAM, 0);
-    while (sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address) == 1) {
-    }
-    RunOptions o;
-    o.user = "user";
-    o.timeout = 30;  // a blocked send would hang the applet until this kills it
-    o.linger = 5;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{"reboot", "0"}, {"service", "start", "modem"}}) {
-        auto r = root.run(args, o);
-        EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
-        EXPECT_EQ(r.err, "") << args[0];
-    }
-    EXPECT_EQ(root.records_of("reboot").size(), 1u);
-    EXPECT_EQ(root.records_of("S38modem").size(), 1u);
+    int logger = -1, filler = -1;
+    const auto fill_logger = [&](const DeviceRoot& root) {
+        logger = socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string path = root.host_path("/dev/log");
+        ASSERT_LT(path.size(), sizeof address.sun_path);
+        std::strcpy(address.sun_path, path.c_str());
+        ASSERT_EQ(bind(logger, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        chmod(path.c_str(), 0666);
+        filler = socket(AF_UNIX, SOCK_DGRAM, 0);
+        while (sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address) == 1) {
+        }
+    };
+    // A blocked send would hang the applet until the timeout kills it.
+    const RunOptions user{.user = "user", .timeout = 30, .linger = 5};
+    devroot::run_table({{.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"}},
+                        {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"}}},
+                       {.setuid = true, .prepare = fill_logger});
     close(filler);
     close(logger);
 }
 
-// Only argv[0] exactly "/app/bin/app" is the supervisor, whatever follows it.
+// Only argv[0] exactly "/app/bin/app" is the supervisor, whatever follows it:
+// it prepares the data area and, with nothing configured, ends.
 TEST(Entry, SupervisorOnlyForTheExactInstalledPath) {
-    REQUIRE_ROOT();
-    DeviceRoot root;
-    RunOptions o;
-    o.argv0 = "/app/bin/app";
-    o.linger = 2;
-    std::size_t runs = 0;
-    for (const std::vector<std::string>& args : {std::vector<std::string>{}, {"reboot", "0"}, {"nosuch"}}) {
-        auto r = root.run(args, o);
-        // The supervisor prepared the data area and, with nothing configured, ended.
-        EXPECT_EQ(r.err, "app: no more children, exiting\n");
-        EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(root.records_of("unlock-datafs").size(), ++runs);
-        EXPECT_TRUE(root.records_of("reboot").empty());
-    }
+    std::vector<Row> rows;
+    for (const Strings& args : std::vector<Strings>{{}, {"reboot", "0"}, {"nosuch"}})
+        rows.push_back({.args = args, .caller = {.argv0 = "/app/bin/app", .linger = 2}, .err = NO_CHILDREN,
+                        .tools = {"unlock-datafs"}});
+    devroot::run_table(rows);
 }
 
 TEST(Entry, ToolsSeeOnlyTheFixedPathWhateverTheCallerSet) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    RunOptions o;
-    o.user = "user";
-    o.env = {"LD_PRELOAD=/tmp/evil.so", "LD_LIBRARY_PATH=/tmp", "GCONV_PATH=/tmp", "IFS=/",
-             "PATH=/tmp:/bin",          "LOCPATH=/tmp",         "MALLOC_CHECK_=3", "TZ=/tmp/tz",
-             "NLSPATH=/tmp/%N",         "HOME=/tmp",            "SHELL=/tmp/sh",   "ENV=/tmp/rc"};
-    o.linger = 5;
-    auto r = root.run({"reboot", "0"}, o);
-    EXPECT_EQ(r.status, 0) << r.err;
-    auto runs = root.records_of("reboot");
-    ASSERT_EQ(runs.size(), 1u) << r.err;
-    EXPECT_EQ(runs[0].all("env"), std::vector<std::string>{"PATH=/usr/bin:/usr/sbin"});
+    const RunOptions careless{.user = "user",
+                              .env = {"LD_PRELOAD=/tmp/evil.so", "LD_LIBRARY_PATH=/tmp", "GCONV_PATH=/tmp", "IFS=/",
+                                      "PATH=/tmp:/bin", "LOCPATH=/tmp", "MALLOC_CHECK_=3", "TZ=/tmp/tz",
+                                      "NLSPATH=/tmp/%N", "HOME=/tmp", "SHELL=/tmp/sh", "ENV=/tmp/rc"},
+                              .linger = 5};
+    devroot::run_table({{.args = {"reboot", "0"}, .caller = careless, .tools = {"reboot"},
+                         .check = [](const DeviceRoot& root, const RunResult&) {
+                             EXPECT_EQ(root.records_of("reboot").at(0).all("env"), TOOL_ENVIRONMENT);
+                         }}},
+                       {.setuid = true});
 }
 
 // Everything a caller can set up before it calls an applet: its own ids and
 // groups, tiny limits, the lowest priorities, a strict mask, its own directory,
 // ignored signals, pinned CPUs and extra descriptors. (Lowered hard limits:
-// the next test.)
+// ACallersHardLimitIsLiftedOrNothingRuns.)
 const std::string CARELESS_CALLER =
     "ulimit -S -f 1 -n 16 -t 5; umask 077; cd /tmp; trap '' INT HUP TERM CHLD; "
     "exec 3</etc/passwd 4>/tmp/x 5<&0; renice -n 19 $$ >/dev/null; ionice -c 3 -p $$; "
     "taskset -p 1 $$ >/dev/null; chrt -i -p 0 $$; ";
 
-struct RootTool {
-    std::string applet;  // and its arguments, as shell words
-    std::string tool;
-    long writes;         // bytes the tool writes to a file of its own
-    bool tied;           // ends by SIGTERM when the applet ends (the game)
-    std::string path;
-};
+// Bytes a tool is told to write to a file of its own, more than the careless
+// caller's 1 KiB.
+const std::map<std::string, long> WRITES = {{"S49gen-certs", 102400}};
 
-const RootTool ROOT_TOOLS[] = {
-    {"service start gen-certs", "S49gen-certs", 102400, false, "/app/etc/init.d/S49gen-certs"},  // the caller allows 1 KiB
-    {"time $(date '+%s %N')", "hwclock", 0, false, "/usr/sbin/hwclock"},  // the time the clock already has
-    {"reboot 0", "reboot", 0, false, "/usr/sbin/reboot"},
-    {"poweroff 0", "poweroff", 0, false, "/usr/sbin/poweroff"},
-    {"doom 3", "prboom", 0, true, "/usr/games/prboom"},  // though its group changed after the fork
-};
+// reboot and poweroff start, after their delay, in a child the applet leaves
+// behind; the game (the tied tool) ends with the applet; the applet waits for
+// the others and ends as they end.
+const std::set<std::string> LEFT_BEHIND = {"reboot", "poweroff"};
+bool waited_for(const RootTool& t) { return !t.tied && !LEFT_BEHIND.count(t.name); }
+
+// The tools that end on their own: all but the game.
+std::vector<RootTool> ending_tools() {
+    std::vector<RootTool> tools;
+    for (const RootTool& t : ROOT_TOOLS)
+        if (!t.tied) tools.push_back(t);
+    return tools;
+}
+
+// The game runs only where it can be given a screen: in its root, and the
+// library that shows it in its caller.
+bool runs_here(const RootTool& t) { return !t.tied || devroot::screen_available(); }
+RunOptions with_screen_for(const RootTool& t, RunOptions o) {
+    if (t.tied) o.env = {devroot::screen_env()};
+    return o;
+}
+void give_screen_for(const RootTool& t, const DeviceRoot& root) {
+    if (t.tied) devroot::give_screen(root, "800 480");
+}
+
+// The tool wrote `bytes` to its file, root's, with init's mask.
+Check wrote(const std::string& tool, long bytes) {
+    return [=](const DeviceRoot& root, const RunResult&) {
+        struct stat st{};
+        ASSERT_EQ(stat(root.host_path("/records/" + tool + ".out").c_str(), &st), 0) << tool;
+        EXPECT_EQ(st.st_size, bytes) << tool;
+        EXPECT_EQ(std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid), "0:0") << tool;
+        EXPECT_EQ(st.st_mode & 07777, 0644u) << tool;
+    };
+}
+
+// The tool's start shows init's ids, limits, CPUs, priorities, mask,
+// directory, signals and descriptors. The game alone is tied to the applet,
+// though its group changed after the fork.
+void started_as_init_would(const DeviceRoot& root, const RootTool& t) {
+    const Record s = root.records_of(t.name).at(0);
+    EXPECT_EQ(s.get("ruid") + s.get("euid") + s.get("suid") + s.get("rgid") + s.get("egid") + s.get("sgid"), "000000")
+        << t.applet;
+    EXPECT_EQ(s.get("groups"), "") << t.applet;
+    EXPECT_NE(s.get("limits"), "?") << t.applet;
+    EXPECT_EQ(s.get("limits"), s.get("init_limits")) << t.applet;
+    EXPECT_EQ(s.get("cpus"), s.get("init_cpus")) << t.applet;
+    EXPECT_EQ(s.get("nice") + " " + s.get("policy") + " " + s.get("ioprio"), "0 0 0") << t.applet;
+    EXPECT_EQ(s.get("umask"), "0022") << t.applet;
+    EXPECT_EQ(s.get("cwd"), "/") << t.applet;
+    EXPECT_EQ(s.get("sigign"), "0000000000000000") << t.applet;
+    EXPECT_EQ(s.get("sigblk"), "0000000000000000") << t.applet;
+    for (const std::string& fd : s.all("fd")) EXPECT_LT(std::stoi(fd), 3) << t.applet << ": " << fd;
+    EXPECT_EQ(s.get("pdeathsig"), t.tied ? "15" : "0") << t.applet;
+    EXPECT_EQ(root.records_of(t.name, "signal").size(), t.tied ? 1u : 0u) << t.applet;
+}
 
 // Whoever calls, a tool run as root starts as init would start it.
 TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
-    REQUIRE_ROOT();
+    std::vector<Row> rows;
     for (const RootTool& t : ROOT_TOOLS) {
-        if (t.tool == "prboom" && !devroot::screen_available()) continue;
-        DeviceRoot root(true);
-        if (t.writes) root.control(t.tool, "write " + std::to_string(t.writes));
-        if (t.tool == "prboom") devroot::give_screen(root, "800 480");
-        RunOptions o;
-        o.user = "user";
-        o.blocked = {SIGTERM, SIGHUP, SIGUSR1};
-        if (t.tool == "prboom") o.env = {devroot::screen_env()};
-        o.linger = 5;
-        auto r = root.run_command({"/bin/bash", "-c", CARELESS_CALLER + devroot::shell_exec_app("app") + " " + t.applet},
-                                  o);
-        EXPECT_EQ(r.status, 0) << t.applet;
-        EXPECT_EQ(r.err, "") << t.applet;
-        auto runs = root.records_of(t.tool);
-        ASSERT_EQ(runs.size(), 1u) << t.applet << ": " << r.err;
-        const Record& s = runs[0];
-        EXPECT_EQ(s.get("ruid") + s.get("euid") + s.get("suid") + s.get("rgid") + s.get("egid") + s.get("sgid"),
-                  "000000") << t.applet;
-        EXPECT_EQ(s.get("groups"), "") << t.applet;
-        EXPECT_NE(s.get("limits"), "?") << t.applet;
-        EXPECT_EQ(s.get("limits"), s.get("init_limits")) << t.applet;
-        EXPECT_EQ(s.get("cpus"), s.get("init_cpus")) << t.applet;
-        EXPECT_EQ(s.get("nice") + " " + s.get("policy") + " " + s.get("ioprio"), "0 0 0") << t.applet;
-        EXPECT_EQ(s.get("umask"), "0022") << t.applet;
-        EXPECT_EQ(s.get("cwd"), "/") << t.applet;
-        EXPECT_EQ(s.get("sigign"), "0000000000000000") << t.applet;
-        EXPECT_EQ(s.get("sigblk"), "0000000000000000") << t.applet;
-        for (const std::string& fd : s.all("fd")) EXPECT_LT(std::stoi(fd), 3) << t.applet << ": " << fd;
-        if (t.writes) {
-            struct stat st{};
-            ASSERT_EQ(stat(root.host_path("/records/" + t.tool + ".out").c_str(), &st), 0) << t.applet;
-            EXPECT_EQ(st.st_size, t.writes) << t.applet;
-            EXPECT_EQ(std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid), "0:0") << t.applet;
-            EXPECT_EQ(st.st_mode & 07777, 0644u) << t.applet;
-        }
-        EXPECT_EQ(s.get("pdeathsig"), t.tied ? "15" : "0") << t.applet;
-        EXPECT_EQ(root.records_of(t.tool, "signal").size(), t.tied ? 1u : 0u) << t.applet;
+        if (!runs_here(t)) continue;
+        const auto found = WRITES.find(t.name);
+        const long bytes = found == WRITES.end() ? 0 : found->second;
+        rows.push_back({.label = t.applet,
+                        .caller = with_screen_for(t, {.user = "user", .blocked = {SIGTERM, SIGHUP, SIGUSR1}, .linger = 5}),
+                        .command = {"/bin/bash", "-c", CARELESS_CALLER + devroot::shell_exec_app("app") + " " + t.applet},
+                        .tools = {t.name},
+                        .setup =
+                            [t, bytes](const DeviceRoot& root) {
+                                if (bytes) root.control(t.name, "write " + std::to_string(bytes));
+                                give_screen_for(t, root);
+                            },
+                        .check =
+                            [t, bytes](const DeviceRoot& root, const RunResult& r) {
+                                started_as_init_would(root, t);
+                                if (bytes) wrote(t.name, bytes)(root, r);
+                            }});
     }
+    devroot::run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
 // What the kernel keeps for a process (the stand-in's k.* fields) in which a
@@ -357,51 +357,49 @@ std::map<std::string, std::string> kernel_view(const Record& r) {
     return view;
 }
 
+// The kernel's view of the tool's two starts, by a service manager and then
+// by the hostile caller, is the same but for what may differ.
+void same_kernel_view(const DeviceRoot& root, const RootTool& t) {
+    const auto runs = root.records_of(t.name);
+    ASSERT_EQ(runs.size(), 2u) << t.applet;
+    auto expected = kernel_view(runs[0]), seen = kernel_view(runs[1]);
+    ASSERT_GT(expected.size(), 100u) << t.applet;
+    for (const auto& [key, value] : seen) expected.emplace(key, "(none)");
+    for (const auto& [key, value] : expected) {
+        auto found = seen.find(key);
+        std::string other = found == seen.end() ? "(none)" : found->second;
+        if (other != value && !may_differ(key, value, other, t))
+            ADD_FAILURE() << t.applet << ": " << key << " is " << other << ", started by a service manager " << value;
+    }
+}
+
 // The same tool started by a service manager, then by a caller that set all
 // it could on itself: the kernel's view of the two processes is the same, but
 // for what identifies the process and what cannot be undone. `delegated`:
 // the caller sits in a cgroup of its own, as a service manager delegates one.
 void expect_kernel_view_of_a_service(bool delegated) {
+    std::vector<Row> rows;
     for (const RootTool& t : ROOT_TOOLS) {
-        if (t.tool == "prboom" && !devroot::screen_available()) continue;
-        DeviceRoot root(true);
-        RunOptions reference;
-        reference.session = true;
-        reference.cgroup2 = delegated;
-        auto r = root.run_command({t.path}, reference);
-        ASSERT_EQ(r.status, 0) << t.path << ": " << r.err;
-        if (t.tool == "prboom") devroot::give_screen(root, "800 480");
-        RunOptions o;
-        o.user = "user";
-        o.hostile = true;
-        o.cgroup2 = delegated;
-        if (delegated) o.delegate = "caller";
-        if (t.tool == "prboom") o.env = {devroot::screen_env()};
-        o.linger = 5;
-        r = root.run_command({"/bin/bash", "-c", devroot::shell_exec_app("app") + " " + t.applet}, o);
-        EXPECT_EQ(r.status, 0) << t.applet;
-        auto runs = root.records_of(t.tool);
-        ASSERT_EQ(runs.size(), 2u) << t.applet << ": " << r.err;
-        auto expected = kernel_view(runs[0]), seen = kernel_view(runs[1]);
-        ASSERT_GT(expected.size(), 100u) << t.applet;
-        for (const auto& [key, value] : seen) expected.emplace(key, "(none)");
-        for (const auto& [key, value] : expected) {
-            auto found = seen.find(key);
-            std::string other = found == seen.end() ? "(none)" : found->second;
-            if (other != value && !may_differ(key, value, other, t))
-                ADD_FAILURE() << t.applet << ": " << key << " is " << other << ", started by a service manager "
-                              << value;
-        }
+        if (!runs_here(t)) continue;
+        rows.push_back({.label = t.applet,
+                        .caller = with_screen_for(t, {.user = "user", .linger = 5, .hostile = true, .cgroup2 = delegated,
+                                                      .delegate = delegated ? "caller" : ""}),
+                        .command = {"/bin/bash", "-c", devroot::shell_exec_app("app") + " " + t.applet},
+                        .tools = {t.name, t.name},
+                        .setup =
+                            [t, delegated](const DeviceRoot& root) {
+                                auto r = root.run_command({t.path}, {.session = true, .cgroup2 = delegated});
+                                ASSERT_EQ(r.status, 0) << t.path << ": " << r.err;
+                                give_screen_for(t, root);
+                            },
+                        .check = [t](const DeviceRoot& root, const RunResult&) { same_kernel_view(root, t); }});
     }
+    devroot::run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
-TEST(Entry, ToolsRunAsRootInheritNothingTheKernelKeepsForTheCaller) {
-    REQUIRE_ROOT();
-    expect_kernel_view_of_a_service(false);
-}
+TEST(Entry, ToolsRunAsRootInheritNothingTheKernelKeepsForTheCaller) { expect_kernel_view_of_a_service(false); }
 
 TEST(Entry, ToolsRunAsRootLeaveTheCallersDelegatedCgroup) {
-    REQUIRE_ROOT();
     if (!devroot::cgroup2_available()) GTEST_SKIP() << "no cgroup v2 hierarchy here to give a device root one of";
     expect_kernel_view_of_a_service(true);
 }
@@ -409,41 +407,23 @@ TEST(Entry, ToolsRunAsRootLeaveTheCallersDelegatedCgroup) {
 // Only CAP_SYS_RESOURCE lifts a hard limit the caller lowered, and some
 // machines' root lacks it (containers): then the tool must not run at all.
 TEST(Entry, ACallersHardLimitIsLiftedOrNothingRuns) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    root.control("S49gen-certs", "write 102400");
-    RunOptions o;
-    o.user = "user";
-    auto r = root.run_command(
-        {"/bin/bash", "-c", "ulimit -f 1; " + devroot::shell_exec_app("app") + " service start gen-certs"}, o);
-    if (!devroot::root_lifts_limits()) {
-        EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err, "app: setrlimit: Operation not permitted\n");
-        EXPECT_TRUE(root.records().empty());
-        return;
-    }
-    EXPECT_EQ(r.status, 0) << r.err;
-    struct stat st{};
-    ASSERT_EQ(stat(root.host_path("/records/S49gen-certs.out").c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, 102400);
+    const bool lifted = devroot::root_lifts_limits();
+    const long bytes = WRITES.at("S49gen-certs");
+    devroot::run_table(
+        {{.label = "ulimit -f 1", .caller = {.user = "user"},
+          .command = {"/bin/bash", "-c", "ulimit -f 1; " + devroot::shell_exec_app("app") + " service start gen-certs"},
+          .status = lifted ? 0 : 2, .err = lifted ? "" : said("setrlimit: Operation not permitted"),
+          .tools = lifted ? Strings{"S49gen-certs"} : Strings{},
+          .setup = [=](const DeviceRoot& root) { root.control("S49gen-certs", "write " + std::to_string(bytes)); },
+          .check = lifted ? wrote("S49gen-certs", bytes) : Check{}}},
+        {.setuid = true});
 }
 
-// Every tool run as root: how a caller asks for it, its path in the root
-// (under /usr: the overlay's upper layer) and its name.
-struct ToolPath {
-    std::string applet, path, name;
-};
-const ToolPath TOOL_PATHS[] = {
-    {"service start modem", "/etc/init.d/S38modem", "S38modem"},
-    {"time $(date '+%s %N')", "/.devroot/usr-upper/sbin/hwclock", "hwclock"},  // the time the clock has
-    {"reboot 0", "/.devroot/usr-upper/sbin/reboot", "reboot"},
-    {"poweroff 0", "/.devroot/usr-upper/sbin/poweroff", "poweroff"},
-};
-
-// Puts the shell script `text` in place of every tool, root's, mode 0755,
-// with the device's /dev/std* links that scripts re-open streams by.
+// Puts the shell script `text` in place of every tool that ends on its own,
+// root's, mode 0755, with the device's /dev/std* links that scripts re-open
+// streams by.
 void script_every_tool(const DeviceRoot& root, const std::string& text) {
-    for (const ToolPath& t : TOOL_PATHS) {
+    for (const RootTool& t : ending_tools()) {
         std::filesystem::remove(root.host_path(t.path));
         root.write(t.path, text, 0755);
     }
@@ -456,7 +436,7 @@ void script_every_tool(const DeviceRoot& root, const std::string& text) {
 
 // A caller in perl, the one scripting language every Debian has: `setup`
 // runs, then a shell that becomes app with `applet`.
-std::vector<std::string> perl_caller(const std::string& setup, const std::string& applet) {
+Strings perl_caller(const std::string& setup, const std::string& applet) {
     return {"/usr/bin/perl", "-MPOSIX", "-e", setup + "exec('/bin/bash', '-c', $ARGV[0]) or die 'exec'",
             devroot::shell_exec_app("app") + " " + applet};
 }
@@ -467,61 +447,60 @@ std::string put(int fd, const std::string& path, int flags) {
            std::to_string(fd) + ") // die('dup2'); ";
 }
 
-struct StreamsCaller {
-    std::string label;
-    std::string setup;  // perl
-    bool pipes;         // the test's pipes stay on 0-2
+// Root's files that a caller's descriptors name: content and mode.
+const std::map<std::string, std::pair<std::string, mode_t>> ROOTS_FILES = {
+    {"/etc/secret", {"root's secret\n", 0600}},
+    {"/etc/key", {"root's key\n", 0600}},
+    {"/etc/public", {"anyone may read this\n", 0644}},
+    {"/etc/dropbox", {"anyone may add to this\n", 0622}},
 };
 
 // A descriptor the caller holds in the wrong direction, or only as a path
 // (O_PATH needs no permission on the file), must not let a root tool re-open
 // its file by name: what the tool writes goes nowhere, what it reads is empty.
 TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    script_every_tool(root,
-                      "#!/bin/sh\n"
-                      "echo \"${0##*/} out\" >/dev/stdout\n"
-                      "echo \"${0##*/} err\" >/dev/stderr\n"
-                      "cat /dev/stdin >/records/${0##*/}.stdin\n"
-                      "echo ran >/records/${0##*/}.ran\n");
-    const std::map<std::string, std::pair<std::string, mode_t>> files = {
-        {"/etc/secret", {"root's secret\n", 0600}},
-        {"/etc/key", {"root's key\n", 0600}},
-        {"/etc/public", {"anyone may read this\n", 0644}},
-        {"/etc/dropbox", {"anyone may add to this\n", 0622}},
+    const std::string text = "the caller's text\n";
+    std::vector<Row> rows;
+    // `perl` sets up the caller's descriptors; with `pipes` the test's stay on 0-2.
+    const auto add = [&](const std::string& label, const std::string& perl, bool pipes) {
+        for (const RootTool& t : ending_tools())
+            rows.push_back({.label = label + ", " + t.applet,
+                            .caller = {.user = "user", .linger = 10, .stdin_pipe = pipes, .stdin_text = text},
+                            .command = perl_caller(perl, t.applet),
+                            .err = pipes ? t.name + " err\n" : "",
+                            .out = pipes ? t.name + " out\n" : "",
+                            .setup =
+                                [t](const DeviceRoot& root) {
+                                    for (const auto& [path, file] : ROOTS_FILES) root.write(path, file.first, file.second);
+                                    for (const char* suffix : {".ran", ".stdin"})
+                                        std::filesystem::remove(root.host_path("/records/" + t.name + suffix));
+                                },
+                            .check =
+                                [t, pipes, text](const DeviceRoot& root, const RunResult&) {
+                                    EXPECT_EQ(root.read("/records/" + t.name + ".ran"), "ran\n") << t.applet;
+                                    EXPECT_EQ(root.read("/records/" + t.name + ".stdin"), pipes ? text : "") << t.applet;
+                                    for (const auto& [path, file] : ROOTS_FILES)
+                                        EXPECT_EQ(root.read(path), file.first) << t.applet << ": " << path;
+                                }});
     };
-    const StreamsCaller callers[] = {
-        {"path 0 and 2, read-only 1",
-         put(0, "/etc/secret", O_PATH) + put(1, "/etc/public", O_RDONLY) + put(2, "/etc/key", O_PATH), false},
-        {"write-only 0, path 1, read-only 2",
-         put(0, "/etc/dropbox", O_WRONLY) + put(1, "/etc/key", O_PATH) + put(2, "/etc/public", O_RDONLY), false},
-        {"pipes", "", true},
-    };
-    for (const StreamsCaller& c : callers) {
-        for (const ToolPath& t : TOOL_PATHS) {
-            for (const auto& [path, file] : files) root.write(path, file.first, file.second);
-            RunOptions o;
-            o.user = "user";
-            o.stdin_pipe = c.pipes;
-            o.stdin_text = "the caller's text\n";
-            o.linger = 10;  // bounds only a background tool that never ends
-            auto r = root.run_command(perl_caller(c.setup, t.applet), o);
-            const std::string label = c.label + ", " + t.applet;
-            EXPECT_EQ(r.status, 0) << label;
-            EXPECT_EQ(r.out, c.pipes ? t.name + " out\n" : "") << label;
-            EXPECT_EQ(r.err, c.pipes ? t.name + " err\n" : "") << label;
-            EXPECT_EQ(root.read("/records/" + t.name + ".ran"), "ran\n") << label;
-            EXPECT_EQ(root.read("/records/" + t.name + ".stdin"), c.pipes ? o.stdin_text : "") << label;
-            for (const auto& [path, file] : files) EXPECT_EQ(root.read(path), file.first) << label << ": " << path;
-            for (const char* suffix : {".ran", ".stdin"})
-                std::filesystem::remove(root.host_path("/records/" + t.name + suffix));
-        }
-    }
+    add("path 0 and 2, read-only 1",
+        put(0, "/etc/secret", O_PATH) + put(1, "/etc/public", O_RDONLY) + put(2, "/etc/key", O_PATH), false);
+    add("write-only 0, path 1, read-only 2",
+        put(0, "/etc/dropbox", O_WRONLY) + put(1, "/etc/key", O_PATH) + put(2, "/etc/public", O_RDONLY), false);
+    add("pipes", "", true);
+    devroot::run_table(rows, {.setuid = true, .prepare = [](const DeviceRoot& root) {
+                                  script_every_tool(root,
+                                                    "#!/bin/sh\n"
+                                                    "echo \"${0##*/} out\" >/dev/stdout\n"
+                                                    "echo \"${0##*/} err\" >/dev/stderr\n"
+                                                    "cat /dev/stdin >/records/${0##*/}.stdin\n"
+                                                    "echo ran >/records/${0##*/}.ran\n");
+                              }});
 }
 
 // Interval timers survive exec: a caller's must not pick the moment a root
-// tool dies. (The applet's own waiting process may die of them.)
+// tool dies. The tools the applet waits for run in its child; the applet's
+// own waiting process may die of the timers, so its status is not compared.
 TEST(Entry, ACallersTimersNeverEndARootTool) {
     REQUIRE_ROOT();
     DeviceRoot root(true);
@@ -542,34 +521,29 @@ TEST(Entry, ACallersTimersNeverEndARootTool) {
     // sanitized on a busy machine, and less than the script runs: 100 ms of
     // CPU (its loop takes about 300) and 1 s (it runs 1.5 s longer).
     const std::string timers = arm(ITIMER_REAL, 1000000) + arm(ITIMER_PROF, 100000);
-    for (const ToolPath& t : {TOOL_PATHS[0], TOOL_PATHS[1]}) {  // the others run in a child of the applet's
-        RunOptions o;
-        o.user = "user";
-        o.linger = 10;  // bounds only a tool that never ends
-        auto r = root.run_command(perl_caller(timers, t.applet), o);
+    for (const RootTool& t : ROOT_TOOLS) {
+        if (!waited_for(t)) continue;
+        // The wait bounds only a tool that never ends.
+        auto r = root.run_command(perl_caller(timers, t.applet), {.user = "user", .linger = 10});
         EXPECT_EQ(root.read("/records/" + t.name + ".out"), "300000\n") << t.applet << ", app's status " << r.status;
     }
 }
 
 // The root steps are the tool's alone: a caller that runs app (rather than
-// becoming it) keeps the priorities it gave itself.
+// becoming it) keeps the priorities it gave itself. The tools left behind
+// take their root steps after the applet returned: the caller waits for
+// their record, up to 10 s.
 TEST(Entry, TheCallerKeepsItsOwnPriorities) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    for (const ToolPath& t : TOOL_PATHS) {
-        RunOptions o;
-        o.user = "user";
-        o.linger = 10;  // bounds only a background tool that never ends
-        // Background tools: their root steps come after the applet returned;
-        // the wait for their record is bounded at 10 s.
-        const std::string line = "renice -n 19 $$ >/dev/null; ionice -c 3 -p $$; (" +
-                                 devroot::shell_exec_app("app") + " " + t.applet +
-                                 "); for i in $(seq 100); do grep -qs tool=" + t.name +
-                                 " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\"";
-        auto r = root.run_command({"/bin/bash", "-c", line}, o);
-        EXPECT_EQ(r.out, "19 idle\n") << t.applet << ": " << r.err;
-        EXPECT_EQ(root.records_of(t.name).size(), 1u) << t.applet;
-    }
+    std::vector<Row> rows;
+    for (const RootTool& t : ending_tools())
+        rows.push_back({.label = t.applet, .caller = {.user = "user", .linger = 10},
+                        .command = {"/bin/bash", "-c",
+                                    "renice -n 19 $$ >/dev/null; ionice -c 3 -p $$; (" +
+                                        devroot::shell_exec_app("app") + " " + t.applet +
+                                        "); for i in $(seq 100); do grep -qs tool=" + t.name +
+                                        " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\""},
+                        .out = "19 idle\n", .tools = {t.name}});
+    devroot::run_table(rows, {.setuid = true});
 }
 
 }  // namespace

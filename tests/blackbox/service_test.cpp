@@ -1,6 +1,4 @@
 // service: the usage with the service list, and the init script the process becomes.
-#include "device_root.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,157 +7,119 @@
 #include <cstdlib>
 #include <thread>
 
+#include "expected.h"
+#include "table.h"
+
 namespace {
 
 using devroot::DeviceRoot;
+using devroot::Row;
 using devroot::RunOptions;
+using devroot::RunResult;
+using devroot::Strings;
+using namespace expected;
 
-const std::string USAGE =
-    "usage: app service {start|stop|restart} <service>\nservices:\n  gen-certs\n  modem\n  nginx\n  ofono\n";
+const RunOptions AS_USER{.user = "user"};
 
+// Each also without new privileges: the usage comes before any step that
+// needs root, which would fail there.
 TEST(Service, AnythingButAnActionAndAKnownNameGetsTheUsage) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    RunOptions o;
-    o.user = "user";
-    const std::vector<std::vector<std::string>> cases = {
-        {},
-        {"restart"},
-        {"nginx"},
-        {"restart", "nginx", "now"},
-        {"Restart", "nginx"},
-        {"RESTART", "nginx"},
-        {"reload", "nginx"},
-        {"start ", "nginx"},
-        {"", "nginx"},
-        {"restart", "Nginx"},
-        {"restart", ""},
-        {"restart", "httpd"},
-        {"restart", "S50nginx"},
-        {"restart", "/etc/init.d/S50nginx"},
-        {"restart", "gen-cert"},
-        {"nginx", "restart"},
-    };
-    for (const auto& tail : cases) {
-        std::vector<std::string> args{"service"};
+    std::vector<Row> rows;
+    for (const Strings& tail : std::vector<Strings>{{},
+                                                    {"restart"},
+                                                    {"nginx"},
+                                                    {"restart", "nginx", "now"},
+                                                    {"Restart", "nginx"},
+                                                    {"RESTART", "nginx"},
+                                                    {"reload", "nginx"},
+                                                    {"start ", "nginx"},
+                                                    {"", "nginx"},
+                                                    {"restart", "Nginx"},
+                                                    {"restart", ""},
+                                                    {"restart", "httpd"},
+                                                    {"restart", "S50nginx"},
+                                                    {"restart", "/etc/init.d/S50nginx"},
+                                                    {"restart", "gen-cert"},
+                                                    {"nginx", "restart"}}) {
+        Strings args{"service"};
         args.insert(args.end(), tail.begin(), tail.end());
-        auto r = root.run(args, o);
-        std::string label = tail.empty() ? "(none)" : tail[0] + " " + tail.back();
-        EXPECT_EQ(r.status, 1) << label;
-        EXPECT_EQ(r.err, USAGE) << label;
-        // Before any step that needs root, which would fail here.
-        r = root.run_command(devroot::without_new_privileges(args), o);
-        EXPECT_EQ(r.status, 1) << label << " (no_new_privs)";
-        EXPECT_EQ(r.err, USAGE) << label << " (no_new_privs)";
+        const std::string label = tail.empty() ? "(none)" : "\"" + tail[0] + "\" \"" + tail.back() + "\"";
+        rows.push_back({.label = label, .args = args, .caller = AS_USER, .status = 1, .err = SERVICE_USAGE});
+        rows.push_back({.label = label + " (no_new_privs)", .caller = AS_USER,
+                        .command = devroot::without_new_privileges(args), .status = 1, .err = SERVICE_USAGE});
     }
-    EXPECT_TRUE(root.records().empty());
+    devroot::run_table(rows, {.setuid = true});
 }
 
-struct ServiceCase {
-    std::string action, service, script, tool;
-    int status;  // what the script exits with
-};
+// The unprivileged caller, through the set-user-ID install, runs `service`'s
+// script `path` (stand-in `tool`), which exits with `status`: the process
+// became the script, as root, with the fixed environment.
+Row becomes_script(const std::string& action, const std::string& service, const std::string& path,
+                   const std::string& tool, int status) {
+    return {.args = {"service", action, service},
+            .caller = {.user = "user", .env = {"PATH=/tmp", "HOME=/tmp", "IFS=/"}}, .status = status,
+            .tools = {tool}, .setup = [=](const DeviceRoot& root) { root.control(tool, "exit " + std::to_string(status)); },
+            .check = [=](const DeviceRoot& root, const RunResult&) {
+                const devroot::Record run = root.records_of(tool).at(0);
+                EXPECT_EQ(run.all("argv"), (Strings{path, action}));
+                EXPECT_EQ(run.get("ruid"), "0");
+                EXPECT_EQ(run.get("euid"), "0");
+                EXPECT_EQ(run.all("env"), TOOL_ENVIRONMENT);
+            }};
+}
 
-// Run by the unprivileged caller through the set-user-ID install.
 TEST(Service, TheProcessBecomesTheScriptAsRoot) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    RunOptions o;
-    o.user = "user";
-    o.env = {"PATH=/tmp", "HOME=/tmp", "IFS=/"};
-    const ServiceCase cases[] = {
-        {"restart", "nginx", "/etc/init.d/S50nginx", "S50nginx", 7},
-        {"start", "gen-certs", "/app/etc/init.d/S49gen-certs", "S49gen-certs", 0},
-        {"stop", "modem", "/etc/init.d/S38modem", "S38modem", 1},
-        {"start", "ofono", "/etc/init.d/S46ofono", "S46ofono", 3},
-    };
-    for (const ServiceCase& c : cases) {
-        root.control(c.tool, "exit " + std::to_string(c.status));
-        auto r = root.run({"service", c.action, c.service}, o);
-        EXPECT_EQ(r.status, c.status) << c.service;
-        EXPECT_EQ(r.err, "") << c.service;
-        auto runs = root.records_of(c.tool);
-        ASSERT_EQ(runs.size(), 1u) << c.service;
-        EXPECT_EQ(runs[0].all("argv"), (std::vector<std::string>{c.script, c.action}));
-        EXPECT_EQ(runs[0].get("ruid"), "0");
-        EXPECT_EQ(runs[0].get("euid"), "0");
-        EXPECT_EQ(runs[0].all("env"), std::vector<std::string>{"PATH=/usr/bin:/usr/sbin"});
-    }
-    EXPECT_EQ(root.records().size(), 4u);
+    devroot::run_table({becomes_script("restart", "nginx", "/etc/init.d/S50nginx", "S50nginx", 7),
+                        becomes_script("start", "gen-certs", "/app/etc/init.d/S49gen-certs", "S49gen-certs", 0),
+                        becomes_script("stop", "modem", "/etc/init.d/S38modem", "S38modem", 1),
+                        becomes_script("start", "ofono", "/etc/init.d/S46ofono", "S46ofono", 3)},
+                       {.setuid = true});
 }
 
 // A script runs with init's file mode mask, whatever mask the caller had.
 TEST(Service, ScriptGetsTheFileModeMask022) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    RunOptions o;
-    o.user = "user";
-    for (const char* caller : {"000", "002", "022", "027", "077"}) {
-        auto r = root.run_command(
-            {"/bin/bash", "-c", std::string("umask ") + caller + "; " + devroot::shell_exec_app("app") +
-                                    " service start ofono"},
-            o);
-        EXPECT_EQ(r.status, 0) << r.err;
-        auto runs = root.records_of("S46ofono");
-        ASSERT_FALSE(runs.empty());
-        EXPECT_EQ(runs.back().get("umask"), "0022") << "caller's umask " << caller;
-    }
+    std::vector<Row> rows;
+    for (const std::string mask : {"000", "002", "022", "027", "077"})
+        rows.push_back({.label = "caller's umask " + mask, .caller = AS_USER,
+                        .command = {"/bin/bash", "-c",
+                                    "umask " + mask + "; " + devroot::shell_exec_app("app") + " service start ofono"},
+                        .tools = {"S46ofono"}, .check = [](const DeviceRoot& root, const RunResult&) {
+                            EXPECT_EQ(root.records_of("S46ofono").at(0).get("umask"), "0022");
+                        }});
+    devroot::run_table(rows, {.setuid = true});
 }
 
 TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
-    REQUIRE_ROOT();
-    RunOptions as_user;
-    as_user.user = "user";
-    DeviceRoot plain(false);
-    auto r = plain.run({"service", "restart", "nginx"}, as_user);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "app: setuid: Operation not permitted\n");
-    EXPECT_TRUE(plain.records().empty());
-
+    const Strings restart{"service", "restart", "nginx"};
+    devroot::run_table({
+        {.label = "not set-user-ID", .args = restart, .caller = AS_USER, .status = 2, .err = NOT_ROOT},
+        {.label = "script not executable", .args = restart, .status = 2, .err = EXEC_REFUSED,
+         .setup = [](const DeviceRoot& root) { chmod(root.host_path("/etc/init.d/S50nginx").c_str(), 0644); }},
+    }, {.root_per_row = true});
     // Without CAP_SETUID in the caller's bounding set, setuid(0) sets only the
     // effective id: root would not be the real user.
-    DeviceRoot bounded(true);
-    r = bounded.run_command({"/usr/bin/setpriv", "--bounding-set=-setuid", "--reuid=1001", "--regid=1001",
-                             "--clear-groups", "--", "/bin/bash", "-c",
-                             devroot::shell_exec_app("app") + " service restart nginx"},
-                            {});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "app: setuid: Operation not permitted\n");
-    EXPECT_TRUE(bounded.records().empty());
-
-    DeviceRoot root;
-    chmod(root.host_path("/etc/init.d/S50nginx").c_str(), 0644);
-    r = root.run({"service", "restart", "nginx"});
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "app: execl: Permission denied\n");
-    EXPECT_TRUE(root.records().empty());
+    devroot::run_table({{.label = "no CAP_SETUID in the bounding set",
+                         .command = {"/usr/bin/setpriv", "--bounding-set=-setuid", "--reuid=1001", "--regid=1001",
+                                     "--clear-groups", "--", "/bin/bash", "-c",
+                                     devroot::shell_exec_app("app") + " service restart nginx"},
+                         .status = 2, .err = NOT_ROOT}},
+                       {.setuid = true});
 }
-
-struct EndCase {
-    std::string control;  // the stand-in's
-    std::string seen;     // by the caller: "exit N signal N" from the raw wait status
-};
 
 // The caller learns how the script ended: its exit status, or its death by
 // a signal as the applet's own.
 TEST(Service, TheCallerSeesTheScriptsStatusOrSignal) {
-    REQUIRE_ROOT();
-    DeviceRoot root(true);
-    RunOptions o;
-    o.user = "user";
-    const EndCase cases[] = {
-        {"exit 3", "exit 3 signal 0"}, {"kill 10", "exit 0 signal 10"}, {"kill 1", "exit 0 signal 1"}};
-    for (const EndCase& c : cases) {
-        root.control("S38modem", c.control);
-        auto r = root.run_command({"/usr/bin/perl", "-e",
-                                   "system('/bin/bash', '-c', $ARGV[0]); printf('exit %d signal %d', $? >> 8, $? & 127)",
-                                   devroot::shell_exec_app("app") + " service start modem"},
-                                  o);
-        EXPECT_EQ(r.out, c.seen) << c.control;
-        EXPECT_EQ(r.err, "") << c.control;
-    }
+    std::vector<Row> rows;
+    for (const auto& [control, seen] : std::vector<std::pair<std::string, std::string>>{
+             {"exit 3", "exit 3 signal 0"}, {"kill 10", "exit 0 signal 10"}, {"kill 1", "exit 0 signal 1"}})
+        rows.push_back({.label = control, .caller = AS_USER,
+                        .command = {"/usr/bin/perl", "-e",
+                                    "system('/bin/bash', '-c', $ARGV[0]); printf('exit %d signal %d', $? >> 8, $? & 127)",
+                                    devroot::shell_exec_app("app") + " service start modem"},
+                        .out = seen, .tools = {"S38modem"},
+                        .setup = [control](const DeviceRoot& root) { root.control("S38modem", control); }});
+    devroot::run_table(rows, {.setuid = true});
 }
-
 struct TerminalCase {
     std::string label;
     char typed;         // by the test on the terminal; 0: the terminal hangs up
@@ -192,10 +152,11 @@ TEST(Service, TheCallersTerminalCannotStopOrEndTheScript) {
         });
         // The caller's shell makes the terminal its own and runs app as a
         // foreground job, in a group of its own, as an interactive shell does;
-        // then it waits up to 5 s (the script needs 1) to see the script end:
-        // a script stopped by ^Z would stay stopped while its caller is there.
+        // then it waits up to 20 s (the script needs 1, more on a busy machine)
+        // to see the script end: a script stopped by ^Z would stay stopped
+        // while its caller is there.
         const std::string caller = "set -m; (" + devroot::shell_exec_app("app") +
-                                   " service start modem); for i in $(seq 50); do "
+                                   " service start modem); for i in $(seq 200); do "
                                    "[ -e /records/finished ] && exit 0; sleep 0.1; done; exit 1";
         auto r = root.run_command({"/usr/bin/setsid", "-w", "-c", "/bin/bash", "-c", caller}, o);
         typist.join();
