@@ -9,28 +9,22 @@
 
 namespace {
 
-using devroot::Check;
-using devroot::DeviceRoot;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::RunResult;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
-using Setup = std::function<void(const DeviceRoot&)>;
 
 #define REQUIRE_SCREEN()                                                                  \
     do {                                                                                  \
-        if (!devroot::screen_available()) GTEST_SKIP() << "no screen stand-in for the emulated app"; \
+        if (!screen_available()) GTEST_SKIP() << "no screen stand-in for the emulated app"; \
     } while (0)
 
 RunOptions screen_options(const std::string& user = "") {
-    return {.user = user, .env = {devroot::screen_env()}, .linger = 3};
+    return {.user = user, .env = {screen_env()}, .linger = 3};
 }
 
 // The root's screen has `resolution`; `also` then changes the root.
 Setup screen(const std::string& resolution = "800 480", const Setup& also = nullptr) {
     return [=](const DeviceRoot& root) {
-        devroot::give_screen(root, resolution);
+        give_screen(root, resolution);
         if (also) also(root);
     };
 }
@@ -44,7 +38,7 @@ TEST(Doom, UsageBeforeAnythingStarts) {
     for (const Strings& args :
          {Strings{"doom", "1", "2"}, {"doom", "5s"}, {"doom", "1 "}, {"doom", ""}, {"doom", "0x1"}})
         rows.push_back({.args = args, .caller = screen_options(), .status = 1, .err = DOOM_USAGE});
-    devroot::run_table(rows, {.prepare = screen()});
+    run_table(rows, {.prepare = screen()});
 }
 
 // The game ran as root with the screen's whole resolution and its own
@@ -70,14 +64,14 @@ TEST(Doom, TheGameGetsTheWholeResolutionAsRoot) {
     RunOptions root_caller = screen_options(), user = screen_options("user");
     root_caller.ignored = root_caller.blocked = user.ignored = user.blocked = {SIGRTMIN + 1, SIGRTMAX};
     const Strings args{"doom", "1"};
-    devroot::run_table({
+    run_table({
         {.args = args, .caller = root_caller, .tools = {"prboom"}, .setup = screen(),
          .check = game_started("800", "480")},
         {.args = args, .caller = root_caller, .tools = {"prboom"}, .setup = screen("4294967295 1234567890"),
          .check = game_started("4294967295", "1234567890")},
     },
                        {.root_per_row = true});
-    devroot::run_table({{.label = "an unprivileged caller", .args = args, .caller = user, .tools = {"prboom"},
+    run_table({{.label = "an unprivileged caller", .args = args, .caller = user, .tools = {"prboom"},
                          .setup = screen(), .check = game_started("800", "480")}},
                        {.setuid = true});
 }
@@ -101,7 +95,7 @@ TEST(Doom, ATimedRunEndsTheGameThatLongAfter) {
     REQUIRE_SCREEN();
     // Generous for a loaded machine: a game the applet's end did not stop would run for 100 s.
     const Check ended = game_ended(2000, 10000);
-    devroot::run_table({{.args = {"doom", "2"}, .caller = screen_options(), .tools = {"prboom"}, .setup = screen(),
+    run_table({{.args = {"doom", "2"}, .caller = screen_options(), .tools = {"prboom"}, .setup = screen(),
                          .check = [=](const DeviceRoot& root, const RunResult& r) {
                              EXPECT_GE(r.elapsed_ms, 2000);
                              ended(root, r);
@@ -118,9 +112,9 @@ TEST(Doom, WithoutAPositiveTimeItWaitsForOneCharacter) {
     for (const std::string args : {"", "0", "-5"})
         rows.push_back({.label = "doom " + args, .caller = screen_options(),
                         .command = {"/bin/bash", "-c",
-                                    "(sleep 1; echo x; sleep 2) | " + devroot::shell_exec_app("app") + " doom " + args},
+                                    "(sleep 1; echo x; sleep 2) | " + shell_exec_app("app") + " doom " + args},
                         .tools = {"prboom"}, .check = ended});
-    devroot::run_table(rows, {.prepare = screen()});
+    run_table(rows, {.prepare = screen()});
 }
 
 // Whether the game started before the applet ended varies from run to run;
@@ -145,7 +139,7 @@ TEST(Doom, EndOfInputEndsItAtOnceAndNeverStrandsTheGame) {
 TEST(Doom, FailuresOnTheGameSideLeaveTheCallerAlone) {
     REQUIRE_SCREEN();
     const Strings args{"doom", "1"};
-    devroot::run_table({
+    run_table({
         {.label = "no framebuffer", .args = args, .caller = screen_options(),
          .err = said("open: No such file or directory"), .setup = screen_without("/dev/fb0")},
         {.label = "not a framebuffer", .args = args, .caller = screen_options(), .err = NO_SCREEN,

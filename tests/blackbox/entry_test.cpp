@@ -22,13 +22,7 @@
 
 namespace {
 
-using devroot::Check;
-using devroot::DeviceRoot;
-using devroot::Record;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::RunResult;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
 
 TEST(Entry, UnknownOrMissingAppletPrintsTheTopLevelUsage) {
@@ -37,7 +31,7 @@ TEST(Entry, UnknownOrMissingAppletPrintsTheTopLevelUsage) {
              {}, {""}, {"LED"}, {"le"}, {"leds"}, {"reboot "}, {"Reboot", "1"}, {"help"}, {"--help"}, {"\xff"}})
         rows.push_back({.label = args.empty() ? "no applet" : "applet \"" + args[0] + "\"", .args = args,
                         .status = 1, .err = top_usage("app")});
-    devroot::run_table(rows);
+    run_table(rows);
 }
 
 TEST(Entry, UsageShowsArgv0AsGiven) {
@@ -45,12 +39,12 @@ TEST(Entry, UsageShowsArgv0AsGiven) {
     for (const std::string argv0 : {"./app", "app", "/app/bin/../bin/app", "/app/bin/app/", "x y"})
         rows.push_back({.label = argv0, .args = {"nosuch"}, .caller = {.argv0 = argv0, .cwd = "/app/bin"},
                         .status = 1, .err = top_usage(argv0)});
-    devroot::run_table(rows);
+    run_table(rows);
 }
 
 TEST(Entry, EmptyArgumentVectorGetsUsageWithEmptyProgramName) {
     SKIP_IF_EMULATED("the emulator cannot start a program with an empty argument vector");
-    devroot::run_table({{.label = "argc 0", .caller = {.no_argv = true, .user = "user"}, .status = 1,
+    run_table({{.label = "argc 0", .caller = {.no_argv = true, .user = "user"}, .status = 1,
                          .err = top_usage("")}},
                        {.setuid = true});
 }
@@ -131,14 +125,14 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
                           "daemon.warn app[N]: once exited(0), restarting", "daemon.warn app[N]: once missing, disabling",
                           "daemon.notice app[N]: no more children, exiting"})},
     };
-    if (devroot::screen_available())
-        rows.push_back({.args = {"doom", "1"}, .caller = {.user = "user", .env = {devroot::screen_env()}, .linger = 1,
+    if (screen_available())
+        rows.push_back({.args = {"doom", "1"}, .caller = {.user = "user", .env = {screen_env()}, .linger = 1,
                                                           .syslog = true},
                         .tools = {"prboom"},
-                        .setup = [](const DeviceRoot& root) { devroot::give_screen(root, "800 480"); },
+                        .setup = [](const DeviceRoot& root) { give_screen(root, "800 480"); },
                         .check = logged({notice + "running /usr/games/prboom -width 800 -height 480" + by_user +
                                          "doom 1"})});
-    devroot::run_table(rows, {.setuid = true, .root_per_row = true});
+    run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
 // A logger that never reads holds up nothing: the line is dropped.
@@ -159,7 +153,7 @@ TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
     };
     // A blocked send would hang the applet until the timeout kills it.
     const RunOptions user{.user = "user", .timeout = 30, .linger = 5};
-    devroot::run_table({{.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"}},
+    run_table({{.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"}},
                         {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"}}},
                        {.setuid = true, .prepare = fill_logger});
     close(filler);
@@ -173,7 +167,7 @@ TEST(Entry, SupervisorOnlyForTheExactInstalledPath) {
     for (const Strings& args : std::vector<Strings>{{}, {"reboot", "0"}, {"nosuch"}})
         rows.push_back({.args = args, .caller = {.argv0 = "/app/bin/app", .linger = 2}, .err = NO_CHILDREN,
                         .tools = {"unlock-datafs"}});
-    devroot::run_table(rows);
+    run_table(rows);
 }
 
 TEST(Entry, ToolsSeeOnlyTheFixedPathWhateverTheCallerSet) {
@@ -182,7 +176,7 @@ TEST(Entry, ToolsSeeOnlyTheFixedPathWhateverTheCallerSet) {
                                       "PATH=/tmp:/bin", "LOCPATH=/tmp", "MALLOC_CHECK_=3", "TZ=/tmp/tz",
                                       "NLSPATH=/tmp/%N", "HOME=/tmp", "SHELL=/tmp/sh", "ENV=/tmp/rc"},
                               .linger = 5};
-    devroot::run_table({{.args = {"reboot", "0"}, .caller = careless, .tools = {"reboot"},
+    run_table({{.args = {"reboot", "0"}, .caller = careless, .tools = {"reboot"},
                          .check = [](const DeviceRoot& root, const RunResult&) {
                              EXPECT_EQ(root.records_of("reboot").at(0).all("env"), TOOL_ENVIRONMENT);
                          }}},
@@ -218,13 +212,13 @@ std::vector<RootTool> ending_tools() {
 
 // The game runs only where it can be given a screen: in its root, and the
 // library that shows it in its caller.
-bool runs_here(const RootTool& t) { return !t.tied || devroot::screen_available(); }
+bool runs_here(const RootTool& t) { return !t.tied || screen_available(); }
 RunOptions with_screen_for(const RootTool& t, RunOptions o) {
-    if (t.tied) o.env = {devroot::screen_env()};
+    if (t.tied) o.env = {screen_env()};
     return o;
 }
 void give_screen_for(const RootTool& t, const DeviceRoot& root) {
-    if (t.tied) devroot::give_screen(root, "800 480");
+    if (t.tied) give_screen(root, "800 480");
 }
 
 // The tool wrote `bytes` to its file, root's, with init's mask.
@@ -268,7 +262,7 @@ TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
         const long bytes = found == WRITES.end() ? 0 : found->second;
         rows.push_back({.label = t.applet,
                         .caller = with_screen_for(t, {.user = "user", .blocked = {SIGTERM, SIGHUP, SIGUSR1}, .linger = 5}),
-                        .command = {"/bin/bash", "-c", CARELESS_CALLER + devroot::shell_exec_app("app") + " " + t.applet},
+                        .command = {"/bin/bash", "-c", CARELESS_CALLER + shell_exec_app("app") + " " + t.applet},
                         .tools = {t.name},
                         .setup =
                             [t, bytes](const DeviceRoot& root) {
@@ -281,7 +275,7 @@ TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
                                 if (bytes) wrote(t.name, bytes)(root, r);
                             }});
     }
-    devroot::run_table(rows, {.setuid = true, .root_per_row = true});
+    run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
 // What the kernel keeps for a process (the stand-in's k.* fields) in which a
@@ -344,7 +338,7 @@ bool may_differ(const std::string& key, const std::string& a, const std::string&
     if (t.tied)
         for (const Allowed& allowed : GAME_MAY_DIFFER)
             if (matches(allowed)) return true;
-    if (devroot::emulated())
+    if (emulated())
         for (const Allowed& allowed : EMULATOR_MAY_DIFFER)
             if (matches(allowed)) return true;
     return false;
@@ -384,7 +378,7 @@ void expect_kernel_view_of_a_service(bool delegated) {
         rows.push_back({.label = t.applet,
                         .caller = with_screen_for(t, {.user = "user", .linger = 5, .hostile = true, .cgroup2 = delegated,
                                                       .delegate = delegated ? "caller" : ""}),
-                        .command = {"/bin/bash", "-c", devroot::shell_exec_app("app") + " " + t.applet},
+                        .command = {"/bin/bash", "-c", shell_exec_app("app") + " " + t.applet},
                         .tools = {t.name, t.name},
                         .setup =
                             [t, delegated](const DeviceRoot& root) {
@@ -394,24 +388,24 @@ void expect_kernel_view_of_a_service(bool delegated) {
                             },
                         .check = [t](const DeviceRoot& root, const RunResult&) { same_kernel_view(root, t); }});
     }
-    devroot::run_table(rows, {.setuid = true, .root_per_row = true});
+    run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
 TEST(Entry, ToolsRunAsRootInheritNothingTheKernelKeepsForTheCaller) { expect_kernel_view_of_a_service(false); }
 
 TEST(Entry, ToolsRunAsRootLeaveTheCallersDelegatedCgroup) {
-    if (!devroot::cgroup2_available()) GTEST_SKIP() << "no cgroup v2 hierarchy here to give a device root one of";
+    if (!cgroup2_available()) GTEST_SKIP() << "no cgroup v2 hierarchy here to give a device root one of";
     expect_kernel_view_of_a_service(true);
 }
 
 // Only CAP_SYS_RESOURCE lifts a hard limit the caller lowered, and some
 // machines' root lacks it (containers): then the tool must not run at all.
 TEST(Entry, ACallersHardLimitIsLiftedOrNothingRuns) {
-    const bool lifted = devroot::root_lifts_limits();
+    const bool lifted = root_lifts_limits();
     const long bytes = WRITES.at("S49gen-certs");
-    devroot::run_table(
+    run_table(
         {{.label = "ulimit -f 1", .caller = {.user = "user"},
-          .command = {"/bin/bash", "-c", "ulimit -f 1; " + devroot::shell_exec_app("app") + " service start gen-certs"},
+          .command = {"/bin/bash", "-c", "ulimit -f 1; " + shell_exec_app("app") + " service start gen-certs"},
           .status = lifted ? 0 : 2, .err = lifted ? "" : said("setrlimit: Operation not permitted"),
           .tools = lifted ? Strings{"S49gen-certs"} : Strings{},
           .setup = [=](const DeviceRoot& root) { root.control("S49gen-certs", "write " + std::to_string(bytes)); },
@@ -438,7 +432,7 @@ void script_every_tool(const DeviceRoot& root, const std::string& text) {
 // runs, then a shell that becomes app with `applet`.
 Strings perl_caller(const std::string& setup, const std::string& applet) {
     return {"/usr/bin/perl", "-MPOSIX", "-e", setup + "exec('/bin/bash', '-c', $ARGV[0]) or die 'exec'",
-            devroot::shell_exec_app("app") + " " + applet};
+            shell_exec_app("app") + " " + applet};
 }
 
 // Perl that puts `path`, opened with `flags`, on descriptor `fd`.
@@ -488,7 +482,7 @@ TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
     add("write-only 0, path 1, read-only 2",
         put(0, "/etc/dropbox", O_WRONLY) + put(1, "/etc/key", O_PATH) + put(2, "/etc/public", O_RDONLY), false);
     add("pipes", "", true);
-    devroot::run_table(rows, {.setuid = true, .prepare = [](const DeviceRoot& root) {
+    run_table(rows, {.setuid = true, .prepare = [](const DeviceRoot& root) {
                                   script_every_tool(root,
                                                     "#!/bin/sh\n"
                                                     "echo \"${0##*/} out\" >/dev/stdout\n"
@@ -539,11 +533,11 @@ TEST(Entry, TheCallerKeepsItsOwnPriorities) {
         rows.push_back({.label = t.applet, .caller = {.user = "user", .linger = 10},
                         .command = {"/bin/bash", "-c",
                                     "renice -n 19 $$ >/dev/null; ionice -c 3 -p $$; (" +
-                                        devroot::shell_exec_app("app") + " " + t.applet +
+                                        shell_exec_app("app") + " " + t.applet +
                                         "); for i in $(seq 100); do grep -qs tool=" + t.name +
                                         " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\""},
                         .out = "19 idle\n", .tools = {t.name}});
-    devroot::run_table(rows, {.setuid = true});
+    run_table(rows, {.setuid = true});
 }
 
 }  // namespace

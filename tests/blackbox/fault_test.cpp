@@ -8,18 +8,13 @@
 
 namespace {
 
-using devroot::Check;
-using devroot::DeviceRoot;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
 
-const RunOptions AS_USER{.user = "user"};
 
 // The game gets a screen: its stand-in then runs until it is told to end.
-void screen(const DeviceRoot& root) { devroot::give_screen(root, "800 480"); }
-RunOptions screen_caller() { return {.env = {devroot::screen_env()}}; }
+void screen(const DeviceRoot& root) { give_screen(root, "800 480"); }
+RunOptions screen_caller() { return {.env = {screen_env()}}; }
 
 // The supervisor's configuration, and its programs: stand-ins in /data.
 void configure(const DeviceRoot& root, const std::string& config, const Strings& programs = {}) {
@@ -28,7 +23,7 @@ void configure(const DeviceRoot& root, const std::string& config, const Strings&
 }
 
 Check recorded(const std::string& tool, const std::string& key, const std::string& value) {
-    return [=](const DeviceRoot& root, const devroot::RunResult&) {
+    return [=](const DeviceRoot& root, const RunResult&) {
         auto runs = root.records_of(tool);
         ASSERT_FALSE(runs.empty()) << tool;
         EXPECT_EQ(runs[0].get(key), value) << tool << " " << key;
@@ -37,7 +32,7 @@ Check recorded(const std::string& tool, const std::string& key, const std::strin
 
 // The tool started `ms` or more (or less) after the run began.
 Check tool_after(const std::string& tool, long ms, bool after = true) {
-    return [=](const DeviceRoot& root, const devroot::RunResult& r) {
+    return [=](const DeviceRoot& root, const RunResult& r) {
         auto runs = root.records_of(tool);
         ASSERT_FALSE(runs.empty()) << tool;
         EXPECT_EQ(runs[0].number("time_ms") - r.started_ms >= ms, after) << tool;
@@ -55,17 +50,17 @@ const std::string NEXT_PROCESS_GETS_AS_NUMBER = R"sh(
     echo $((a - 1)) > /proc/sys/kernel/ns_last_pid)sh";
 
 // b's restart, the third run of "s", got the number a's first run had.
-void b_got_as_number(const DeviceRoot& root, const devroot::RunResult&) {
+void b_got_as_number(const DeviceRoot& root, const RunResult&) {
     auto runs = root.records_of("s");
     ASSERT_EQ(runs.size(), 3u);
-    const devroot::Record& a = runs[0].all("argv").at(1) == "one" ? runs[0] : runs[1];
+    const Record& a = runs[0].all("argv").at(1) == "one" ? runs[0] : runs[1];
     EXPECT_EQ(runs[2].all("argv"), (Strings{"/data/s", "two"}));
     EXPECT_EQ(runs[2].get("pid"), a.get("pid")) << "the number was not reused: the row proves nothing";
 }
 
 // Each row in a set-user-ID device root of its own.
 void run_faults(const std::vector<Row>& rows) {
-    devroot::run_table(rows, {.setuid = true, .root_per_row = true});
+    run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
 TEST(Fault, EntryAndSupervisor) {
@@ -168,7 +163,7 @@ TEST(Fault, Applets) {
     });
     // The clock call only pretends (and could not set it): the value passed
     // every check, then root could not be had.
-    devroot::run_table({{.label = "time: the largest nanosecond value", .args = {"time", "1", "999999999"},
+    run_table({{.label = "time: the largest nanosecond value", .args = {"time", "1", "999999999"},
                          .caller = AS_USER, .status = 2, .err = NOT_ROOT,
                          .fault = {.call = "clock_settime", .how = "retval=0"}}},
                        {.root_per_row = true});

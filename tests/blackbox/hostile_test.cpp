@@ -11,12 +11,7 @@
 
 namespace {
 
-using devroot::ANY;
-using devroot::DeviceRoot;
-using devroot::Record;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
 
 const std::string HOSTILE_DIR = "/tmp/hostile";  // the caller's own directory in the root
@@ -91,7 +86,7 @@ int invocations = 0;
 
 // After every row: the tools' starts as above; no file changed but the LED
 // files named; the caller's LD_PRELOAD loaded only into an app root started.
-void after_hostile_row(const DeviceRoot& root, const Row& row, const devroot::RunResult&) {
+void after_hostile_row(const DeviceRoot& root, const Row& row, const RunResult&) {
     ++invocations;
     const std::string label = row.label.empty() ? row.args.at(0) : row.label;
     for (const Record& r : root.records())
@@ -110,7 +105,7 @@ void after_hostile_row(const DeviceRoot& root, const Row& row, const devroot::Ru
 // Every row in one set-user-ID device root holding the caller's look-alike
 // tools and libraries. Prints the number of invocations.
 void run_hostile(const std::vector<Row>& rows) {
-    devroot::run_table(rows, {.setuid = true, .unchanged = true, .prepare = plant_look_alikes,
+    run_table(rows, {.setuid = true, .unchanged = true, .prepare = plant_look_alikes,
                               .each = after_hostile_row});
     std::printf("hostile invocations tried: %d\n", invocations);
 }
@@ -121,7 +116,7 @@ std::vector<Row> entry_rows() {
     std::vector<Row> rows;
     // A user-mode emulator cannot start a program with an empty argument vector.
     for (int fd : {-1, 0, 1, 2}) {
-        if (devroot::emulated()) break;
+        if (emulated()) break;
         RunOptions o = user();
         o.no_argv = true;
         if (fd >= 0) o.close_fds = {fd};

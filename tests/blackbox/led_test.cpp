@@ -6,10 +6,7 @@
 
 namespace {
 
-using devroot::DeviceRoot;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::RunResult;
+using namespace devroot;
 using namespace expected;
 
 // An attribute file of an LED ("beeper/trigger").
@@ -27,7 +24,7 @@ void opened_the_longest_name(const DeviceRoot&, const RunResult& r) {
 // Nothing but the LED files named changes (/etc/passwd, say).
 TEST(Led, WritesExactBytesInOrderAndStopsAtTheFirstRefusal) {
     const std::string long_name(4070, 'n');  // 26 + 4070 bytes leave no room for the final zero
-    devroot::run_table({
+    run_table({
         {.args = {"led", "beeper", "heartbeat"}, .leds = {{sys("beeper/trigger"), "heartbeat"}}},
         {.args = {"led", "lightpipe", "timer", "delay_on", "100", "delay_off", "900"},
          .leds = {{sys("lightpipe/trigger"), "timer"}, {sys("lightpipe/delay_on"), "100"},
@@ -52,12 +49,12 @@ TEST(Led, WritesExactBytesInOrderAndStopsAtTheFirstRefusal) {
         {.args = {"led", "backlight", "none", long_name, "x"}, .status = 2, .err = said("path too long"),
          .leds = {{sys("backlight/trigger"), "none"}}},
         {.label = "the longest name that fits", .args = {"led", "backlight", "none", std::string(4069, 'x'), "1"},
-         .status = 2, .err = devroot::ANY, .leds = {{sys("backlight/trigger"), "none"}},
+         .status = 2, .err = ANY, .leds = {{sys("backlight/trigger"), "none"}},
          .check = opened_the_longest_name},
         // A file size limit of 4 bytes (soft: the app's exit may lift it) cuts the write short.
         {.label = "short write",
          .command = {"/bin/bash", "-c",
-                     "prlimit --pid $$ --fsize=4: && " + devroot::shell_exec_app("app") +
+                     "prlimit --pid $$ --fsize=4: && " + shell_exec_app("app") +
                          " led beeper none brightness 123456"},
          .status = 2, .err = said("partial write"),
          .leds = {{sys("beeper/trigger"), "none"}, {sys("beeper/brightness"), "1234"}}},
@@ -87,7 +84,7 @@ TEST(Led, FailingAttributeStopsTheRest) {
     const auto never_created = [](const DeviceRoot& root, const Row&, const RunResult&) {
         EXPECT_FALSE(root.exists(sys("lightpipe/delay_on")));
     };
-    devroot::run_table({
+    run_table({
         {.args = {"led", "lightpipe", "timer", "brightness", "3", "delay_on", "100", "delay_off", "900"},
          .status = 2, .err = said("open /sys/class/leds/lightpipe/delay_on: No such file or directory"),
          .leds = {{sys("lightpipe/trigger"), "timer"}, {sys("lightpipe/brightness"), "3"},
@@ -102,10 +99,10 @@ TEST(Led, FailingAttributeStopsTheRest) {
 // The applet keeps the identity it was started with: root only through the set-user-ID install.
 TEST(Led, UnprivilegedCallerNeedsTheSetUserIdInstall) {
     const RunOptions user{.user = "user"};
-    devroot::run_table({{.args = {"led", "backlight", "timer", "brightness", "10"}, .caller = user,
+    run_table({{.args = {"led", "backlight", "timer", "brightness", "10"}, .caller = user,
                          .leds = {{sys("backlight/trigger"), "timer"}, {sys("backlight/brightness"), "10"}}}},
                        {.setuid = true});
-    devroot::run_table({{.args = {"led", "backlight", "timer"}, .caller = user, .status = 2,
+    run_table({{.args = {"led", "backlight", "timer"}, .caller = user, .status = 2,
                          .err = said("open /sys/class/leds/backlight/trigger: Permission denied")}});
 }
 

@@ -4,11 +4,7 @@
 
 namespace {
 
-using devroot::Check;
-using devroot::DeviceRoot;
-using devroot::RunOptions;
-using devroot::RunResult;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
 
 // The waiting child gets this long to start its tool after the caller returned.
@@ -16,7 +12,7 @@ const RunOptions LINGER{.linger = 5};
 const RunOptions USER_LINGER{.user = "user", .linger = 5};
 
 // The one start of `tool`, from `from` ms after the run began to before `to`.
-devroot::Record started(const DeviceRoot& root, const RunResult& r, const std::string& tool, long from, long to) {
+Record started(const DeviceRoot& root, const RunResult& r, const std::string& tool, long from, long to) {
     auto runs = root.records_of(tool);
     if (runs.empty()) return {};
     long after = runs[0].number("time_ms") - r.started_ms;
@@ -26,7 +22,7 @@ devroot::Record started(const DeviceRoot& root, const RunResult& r, const std::s
 }
 
 TEST(Power, DelayIsCheckedBeforeAnythingIsScheduled) {
-    devroot::run_table({
+    run_table({
         {.args = {"reboot", "3601"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
         {.args = {"reboot", "-1"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
         {.args = {"poweroff", "99999999999999999999"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
@@ -45,7 +41,7 @@ TEST(Power, DelayIsCheckedBeforeAnythingIsScheduled) {
 TEST(Power, AcceptedDelaysReturnAtOnce) {
     // Generous for a loaded machine: a caller kept for the 5 s delay would exceed it.
     const Check returns = [](const DeviceRoot&, const RunResult& r) { EXPECT_LT(r.elapsed_ms, 4000); };
-    devroot::run_table({
+    run_table({
         {.args = {"reboot", "3600"}, .check = returns},
         {.args = {"reboot", "+5"}, .check = returns},
         {.args = {"reboot", " 5"}, .check = returns},
@@ -57,14 +53,14 @@ TEST(Power, AcceptedDelaysReturnAtOnce) {
 Check ran_at_once(const std::string& applet) {
     return [=](const DeviceRoot& root, const RunResult& r) {
         // A zero delay that still slept a whole second would reach 1000 ms.
-        devroot::Record run = started(root, r, applet, 0, 1000);
+        Record run = started(root, r, applet, 0, 1000);
         EXPECT_EQ(run.all("argv"), Strings{"/usr/sbin/" + applet});
         EXPECT_EQ(run.get("pdeathsig"), "0") << "the tool must outlive its caller";
     };
 }
 
 TEST(Power, ZeroDelayRunsTheToolAtOnceWithNoArguments) {
-    devroot::run_table({
+    run_table({
         {.args = {"poweroff", "0"}, .caller = LINGER, .tools = {"poweroff"}, .check = ran_at_once("poweroff")},
         {.args = {"reboot", "0"}, .caller = LINGER, .tools = {"reboot"}, .check = ran_at_once("reboot")},
     });
@@ -75,11 +71,11 @@ TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
         // A caller kept for the 1 s delay would reach 1000 ms.
         EXPECT_LT(r.elapsed_ms, 1000);
         // Generous for a loaded machine: a delay read as several seconds would exceed 4 s.
-        devroot::Record run = started(root, r, "reboot", 1000, 4000);
+        Record run = started(root, r, "reboot", 1000, 4000);
         EXPECT_EQ(run.get("ruid"), "0");
         EXPECT_EQ(run.get("euid"), "0");
     };
-    devroot::run_table({{.args = {"reboot", "1"}, .caller = USER_LINGER, .tools = {"reboot"},
+    run_table({{.args = {"reboot", "1"}, .caller = USER_LINGER, .tools = {"reboot"},
                          .check = as_root_after_the_delay}},
                        {.setuid = true});
 }
@@ -89,17 +85,17 @@ TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
 // kill -1 reaches every process of the caller's but itself: the waiting child.
 Strings hang_up_during_the_wait(bool ignored) {
     return {"/bin/bash", "-c",
-            std::string(ignored ? "trap '' HUP; " : "") + "(" + devroot::shell_exec_app("app") +
+            std::string(ignored ? "trap '' HUP; " : "") + "(" + shell_exec_app("app") +
                 " reboot 2); sleep 0.5; kill -HUP -1"};
 }
 
 TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
     const Check after_the_delay = [](const DeviceRoot& root, const RunResult& r) {
         // Generous for a loaded machine: a delay read as several seconds more would exceed 4.5 s.
-        devroot::Record run = started(root, r, "reboot", 2000, 4500);
+        Record run = started(root, r, "reboot", 2000, 4500);
         EXPECT_EQ(run.get("sigign"), "0000000000000000") << "the tool starts with default dispositions";
     };
-    devroot::run_table({
+    run_table({
         {.label = "SIGHUP ignored", .caller = USER_LINGER, .command = hang_up_during_the_wait(true),
          .tools = {"reboot"}, .check = after_the_delay},
         {.label = "SIGHUP at its default", .caller = USER_LINGER, .command = hang_up_during_the_wait(false)},
@@ -109,7 +105,7 @@ TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
 
 // The caller has returned 0 before the child finds it cannot run the tool.
 TEST(Power, TheChildReportsWhatKeepsTheToolFromRunning) {
-    devroot::run_table({
+    run_table({
         {.label = "no root without the set-user-ID install", .args = {"poweroff", "0"}, .caller = USER_LINGER,
          .err = NOT_ROOT},
         {.label = "tool not executable", .args = {"reboot", "0"}, .caller = LINGER, .err = EXEC_REFUSED,

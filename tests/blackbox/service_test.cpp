@@ -12,14 +12,9 @@
 
 namespace {
 
-using devroot::DeviceRoot;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::RunResult;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
 
-const RunOptions AS_USER{.user = "user"};
 
 // Each also without new privileges: the usage comes before any step that
 // needs root, which would fail there.
@@ -46,9 +41,9 @@ TEST(Service, AnythingButAnActionAndAKnownNameGetsTheUsage) {
         const std::string label = tail.empty() ? "(none)" : "\"" + tail[0] + "\" \"" + tail.back() + "\"";
         rows.push_back({.label = label, .args = args, .caller = AS_USER, .status = 1, .err = SERVICE_USAGE});
         rows.push_back({.label = label + " (no_new_privs)", .caller = AS_USER,
-                        .command = devroot::without_new_privileges(args), .status = 1, .err = SERVICE_USAGE});
+                        .command = without_new_privileges(args), .status = 1, .err = SERVICE_USAGE});
     }
-    devroot::run_table(rows, {.setuid = true});
+    run_table(rows, {.setuid = true});
 }
 
 // The unprivileged caller, through the set-user-ID install, runs `service`'s
@@ -60,7 +55,7 @@ Row becomes_script(const std::string& action, const std::string& service, const 
             .caller = {.user = "user", .env = {"PATH=/tmp", "HOME=/tmp", "IFS=/"}}, .status = status,
             .tools = {tool}, .setup = [=](const DeviceRoot& root) { root.control(tool, "exit " + std::to_string(status)); },
             .check = [=](const DeviceRoot& root, const RunResult&) {
-                const devroot::Record run = root.records_of(tool).at(0);
+                const Record run = root.records_of(tool).at(0);
                 EXPECT_EQ(run.all("argv"), (Strings{path, action}));
                 EXPECT_EQ(run.get("ruid"), "0");
                 EXPECT_EQ(run.get("euid"), "0");
@@ -69,7 +64,7 @@ Row becomes_script(const std::string& action, const std::string& service, const 
 }
 
 TEST(Service, TheProcessBecomesTheScriptAsRoot) {
-    devroot::run_table({becomes_script("restart", "nginx", "/etc/init.d/S50nginx", "S50nginx", 7),
+    run_table({becomes_script("restart", "nginx", "/etc/init.d/S50nginx", "S50nginx", 7),
                         becomes_script("start", "gen-certs", "/app/etc/init.d/S49gen-certs", "S49gen-certs", 0),
                         becomes_script("stop", "modem", "/etc/init.d/S38modem", "S38modem", 1),
                         becomes_script("start", "ofono", "/etc/init.d/S46ofono", "S46ofono", 3)},
@@ -82,26 +77,26 @@ TEST(Service, ScriptGetsTheFileModeMask022) {
     for (const std::string mask : {"000", "002", "022", "027", "077"})
         rows.push_back({.label = "caller's umask " + mask, .caller = AS_USER,
                         .command = {"/bin/bash", "-c",
-                                    "umask " + mask + "; " + devroot::shell_exec_app("app") + " service start ofono"},
+                                    "umask " + mask + "; " + shell_exec_app("app") + " service start ofono"},
                         .tools = {"S46ofono"}, .check = [](const DeviceRoot& root, const RunResult&) {
                             EXPECT_EQ(root.records_of("S46ofono").at(0).get("umask"), "0022");
                         }});
-    devroot::run_table(rows, {.setuid = true});
+    run_table(rows, {.setuid = true});
 }
 
 TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
     const Strings restart{"service", "restart", "nginx"};
-    devroot::run_table({
+    run_table({
         {.label = "not set-user-ID", .args = restart, .caller = AS_USER, .status = 2, .err = NOT_ROOT},
         {.label = "script not executable", .args = restart, .status = 2, .err = EXEC_REFUSED,
          .setup = [](const DeviceRoot& root) { chmod(root.host_path("/etc/init.d/S50nginx").c_str(), 0644); }},
     }, {.root_per_row = true});
     // Without CAP_SETUID in the caller's bounding set, setuid(0) sets only the
     // effective id: root would not be the real user.
-    devroot::run_table({{.label = "no CAP_SETUID in the bounding set",
+    run_table({{.label = "no CAP_SETUID in the bounding set",
                          .command = {"/usr/bin/setpriv", "--bounding-set=-setuid", "--reuid=1001", "--regid=1001",
                                      "--clear-groups", "--", "/bin/bash", "-c",
-                                     devroot::shell_exec_app("app") + " service restart nginx"},
+                                     shell_exec_app("app") + " service restart nginx"},
                          .status = 2, .err = NOT_ROOT}},
                        {.setuid = true});
 }
@@ -115,10 +110,10 @@ TEST(Service, TheCallerSeesTheScriptsStatusOrSignal) {
         rows.push_back({.label = control, .caller = AS_USER,
                         .command = {"/usr/bin/perl", "-e",
                                     "system('/bin/bash', '-c', $ARGV[0]); printf('exit %d signal %d', $? >> 8, $? & 127)",
-                                    devroot::shell_exec_app("app") + " service start modem"},
+                                    shell_exec_app("app") + " service start modem"},
                         .out = seen, .tools = {"S38modem"},
                         .setup = [control](const DeviceRoot& root) { root.control("S38modem", control); }});
-    devroot::run_table(rows, {.setuid = true});
+    run_table(rows, {.setuid = true});
 }
 struct TerminalCase {
     std::string label;
@@ -155,7 +150,7 @@ TEST(Service, TheCallersTerminalCannotStopOrEndTheScript) {
         // then it waits up to 20 s (the script needs 1, more on a busy machine)
         // to see the script end: a script stopped by ^Z would stay stopped
         // while its caller is there.
-        const std::string caller = "set -m; (" + devroot::shell_exec_app("app") +
+        const std::string caller = "set -m; (" + shell_exec_app("app") +
                                    " service start modem); for i in $(seq 200); do "
                                    "[ -e /records/finished ] && exit 0; sleep 0.1; done; exit 1";
         auto r = root.run_command({"/usr/bin/setsid", "-w", "-c", "/bin/bash", "-c", caller}, o);

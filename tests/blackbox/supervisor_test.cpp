@@ -14,12 +14,7 @@
 
 namespace {
 
-using devroot::DeviceRoot;
-using devroot::Record;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::RunResult;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
 
 const long PAUSE_MS = 17000;
@@ -67,7 +62,7 @@ void ended_early(const DeviceRoot& root, const Row& row, const RunResult& r) {
 // Every way the supervisor ends before it has a child to watch.
 TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
     const Strings prepared{"unlock-datafs"};
-    devroot::run_table(
+    run_table(
         {
             {.label = "no configuration file", .caller = starter(), .err = NO_CHILDREN, .tools = prepared,
              .setup =
@@ -91,7 +86,7 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
             // Only root runs the device's programs, whichever way in: nothing runs.
             {.label = "started without root", .caller = starter("user"), .status = 2, .err = NOT_ROOT},
             {.label = "watchdog without root", .caller = starter("user"),
-             .command = {"/bin/bash", "-c", devroot::shell_exec_app("app") + " watchdog"}, .status = 2, .err = NOT_ROOT},
+             .command = {"/bin/bash", "-c", shell_exec_app("app") + " watchdog"}, .status = 2, .err = NOT_ROOT},
             {.label = "no /data", .caller = starter(), .status = 2, .err = said("chdir: No such file or directory"),
              .tools = prepared, .setup = [](const DeviceRoot& r) { std::filesystem::remove(r.host_path("/data")); }},
             // Entered as app, not as the root that started us.
@@ -104,7 +99,7 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
                  }},
             // The caller's process limit: app's own process uses it up after the change to app.
             {.label = "program cannot be forked", .caller = starter(),
-             .command = {"/bin/bash", "-c", "ulimit -u 1 && " + devroot::shell_exec_app("/app/bin/app")},
+             .command = {"/bin/bash", "-c", "ulimit -u 1 && " + shell_exec_app("/app/bin/app")},
              .err = said("fork steady failed: Resource temporarily unavailable") + NO_CHILDREN, .tools = prepared,
              .setup =
                  [](const DeviceRoot& r) {
@@ -133,7 +128,7 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     o.signal = 9;
     o.linger = 30;  // what is left running when the supervisor dies holds the run this long
     const auto start = std::chrono::steady_clock::now();
-    auto r = supervise(root, o, "umask 077; sleep 0.2 & " + devroot::shell_exec_app("/app/bin/app"));
+    auto r = supervise(root, o, "umask 077; sleep 0.2 & " + shell_exec_app("/app/bin/app"));
     const double took = seconds_since(start);
 
     EXPECT_EQ(r.status, 128 + 9);
@@ -225,7 +220,7 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     EXPECT_EQ(s.all("env"), TOOL_ENVIRONMENT);
     EXPECT_EQ(s.get("pdeathsig"), "15");
     // The user-mode emulator catches every signal itself: what it executes gets them at their defaults.
-    if (!devroot::emulated()) {
+    if (!emulated()) {
         EXPECT_EQ(s.get("sigign"), "0000000000000001");  // SIGHUP
     }
     EXPECT_EQ(s.get("sigblk"), "0000000000000000");

@@ -7,18 +7,14 @@
 
 namespace {
 
-using devroot::DeviceRoot;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::RunResult;
-using devroot::Strings;
+using namespace devroot;
 using namespace expected;
 
 // One date call gives both fields, so they never straddle a second.
 const std::string NOW = "$(date '+%s %N')";
 
 Strings shell(const std::string& time_args) {
-    return {"/bin/bash", "-c", devroot::shell_exec_app("app") + " time " + time_args};
+    return {"/bin/bash", "-c", shell_exec_app("app") + " time " + time_args};
 }
 
 // Root's would be set; an unprivileged caller's (no_new_privs: the set-user-ID
@@ -43,14 +39,14 @@ TEST(Time, BadInputIsRefusedBeforeTheClock) {
         Row unprivileged = rows[i];
         unprivileged.label = testing::PrintToString(unprivileged.args) + " (no_new_privs)";
         unprivileged.caller.user = "user";
-        unprivileged.command = devroot::without_new_privileges(unprivileged.args);
+        unprivileged.command = without_new_privileges(unprivileged.args);
         rows.push_back(unprivileged);
     }
-    devroot::run_table(rows, {.setuid = true});
+    run_table(rows, {.setuid = true});
 }
 
 TEST(Time, ATimeTheKernelRefusesLeavesTheHardwareClockAlone) {
-    devroot::run_table({
+    run_table({
         {.label = "-1 0", .command = shell("-1 0"), .status = 2, .err = CLOCK_REFUSED},
         // Saturates to the largest value rather than wrapping to some valid date.
         {.label = "99999999999999999999 0", .command = shell("99999999999999999999 0"), .status = 2,
@@ -78,7 +74,7 @@ TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
     for (bool setuid_install : {false, true}) {
         RunOptions caller{.user = setuid_install ? "user" : ""};
         caller.ignored = caller.blocked = {SIGRTMIN + 1, SIGRTMAX};
-        devroot::run_table({{.label = setuid_install ? "set-user-ID install" : "root", .caller = caller,
+        run_table({{.label = setuid_install ? "set-user-ID install" : "root", .caller = caller,
                              .command = shell(NOW), .status = 7, .tools = {"hwclock"},
                              .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
                              .check = wrote_the_hardware_clock}},
@@ -87,7 +83,7 @@ TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
 }
 
 TEST(Time, FailuresAfterTheClockIsSet) {
-    devroot::run_table({
+    run_table({
         {.label = "may set the clock but not become root",
          .command = {"/usr/bin/setpriv", "--reuid=1001", "--regid=1001", "--clear-groups", "--inh-caps=+sys_time",
                      "--ambient-caps=+sys_time", "--", "/bin/bash", "-c", shell(NOW)[2]},

@@ -6,11 +6,7 @@
 
 namespace {
 
-using devroot::Check;
-using devroot::DeviceRoot;
-using devroot::Row;
-using devroot::RunOptions;
-using devroot::RunResult;
+using namespace devroot;
 using namespace expected;
 
 TEST(Width, DelaysPast32BitsAreRefusedNotWrapped) {
@@ -19,14 +15,14 @@ TEST(Width, DelaysPast32BitsAreRefusedNotWrapped) {
     for (const char* delay : {"2147483648", "4294967296", "4294967301", "-4294967291"})
         for (const char* applet : {"reboot", "poweroff"})
             rows.push_back({.args = {applet, delay}, .status = 1, .err = DELAY_OUT_OF_RANGE});
-    devroot::run_table(rows);
+    run_table(rows);
 }
 
 // Run without the right to set the clock, so the clock never moves: the
 // kernel still checks the value it got before it checks the caller's right.
 TEST(Width, TimeValuesPast32BitsReachTheClockWhole) {
     const RunOptions user{.user = "user"};
-    devroot::run_table({
+    run_table({
         // Cut to 32 bits: INT_MIN, 0 and 1, the last two in range.
         {.args = {"time", "0", "2147483648"}, .caller = user, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
         {.args = {"time", "0", "4294967296"}, .caller = user, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
@@ -51,17 +47,17 @@ TEST(Width, GameTimesPast32BitsSaturate) {
     // years is killed at 10 s. 5 s leaves room for a loaded machine.
     const RunOptions ends_by{.timeout = 10};
     const Check at_once = [](const DeviceRoot&, const RunResult& r) { EXPECT_LT(r.elapsed_ms, 5000); };
-    devroot::run_table({
+    run_table({
         // Cut to 32 bits the first two would be negative: a wait for input, which is at its end.
-        {.args = {"doom", "3000000000"}, .caller = killed_at, .status = 128 + 9, .err = devroot::ANY,
+        {.args = {"doom", "3000000000"}, .caller = killed_at, .status = 128 + 9, .err = ANY,
          .check = no_usage},
-        {.args = {"doom", "4294967295"}, .caller = killed_at, .status = 128 + 9, .err = devroot::ANY,
+        {.args = {"doom", "4294967295"}, .caller = killed_at, .status = 128 + 9, .err = ANY,
          .check = no_usage},
-        {.args = {"doom", "99999999999999999999"}, .caller = killed_at, .status = 128 + 9, .err = devroot::ANY,
+        {.args = {"doom", "99999999999999999999"}, .caller = killed_at, .status = 128 + 9, .err = ANY,
          .check = no_usage},
         // Cut to 32 bits these would be positive: a wait of 41 years or 96 s.
-        {.args = {"doom", "-3000000000"}, .caller = ends_by, .err = devroot::ANY, .check = at_once},
-        {.args = {"doom", "-4294967200"}, .caller = ends_by, .err = devroot::ANY, .check = at_once},
+        {.args = {"doom", "-3000000000"}, .caller = ends_by, .err = ANY, .check = at_once},
+        {.args = {"doom", "-4294967200"}, .caller = ends_by, .err = ANY, .check = at_once},
     });
 }
 

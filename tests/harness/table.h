@@ -17,8 +17,12 @@
 namespace devroot {
 
 using Strings = std::vector<std::string>;
+using Setup = std::function<void(const DeviceRoot&)>;
 // What must (or must not) have happened beyond what every row checks.
 using Check = std::function<void(const DeviceRoot&, const RunResult&)>;
+
+// The unprivileged caller (uid 1001), as most rows have it.
+inline const RunOptions AS_USER{.user = "user"};
 
 // Standard error not compared: the dynamic loader's own text.
 extern const std::string ANY;
@@ -46,7 +50,7 @@ struct Row {
     std::string out;          // exact standard output
     Strings tools;            // the stand-ins that start, in order
     std::map<std::string, std::string> leds;  // LED file -> its bytes; every other one stays empty
-    std::function<void(const DeviceRoot&)> setup;
+    Setup setup;
     Check check;
     Fault fault;
 };
@@ -55,7 +59,7 @@ struct Table {
     bool setuid = false;       // the app installed set-user-ID root
     bool root_per_row = false; // a new device root for every row (else one for all, records cleared)
     bool unchanged = false;    // no file but the LED files may change (size, time, mode, owner)
-    std::function<void(const DeviceRoot&)> prepare;  // each new root, before any row
+    Setup prepare;             // each new root, before any row
     std::function<void(const DeviceRoot&, const Row&, const RunResult&)> each;  // after every row
 };
 
