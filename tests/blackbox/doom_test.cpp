@@ -70,10 +70,10 @@ TEST(Doom, TheGameGetsTheWholeResolutionAsRoot) {
         {.args = args, .caller = root_caller, .tools = {"prboom"}, .setup = screen("4294967295 1234567890"),
          .check = game_started("4294967295", "1234567890")},
     },
-                       {.root_per_row = true});
+              {.root_per_row = true});
     run_table({{.label = "an unprivileged caller", .args = args, .caller = user, .tools = {"prboom"},
-                         .setup = screen(), .check = game_started("800", "480")}},
-                       {.setuid = true});
+                .setup = screen(), .check = game_started("800", "480")}},
+              {.setuid = true});
 }
 
 // The game that started got its one SIGTERM `from` ms or more, and less than
@@ -96,10 +96,10 @@ TEST(Doom, ATimedRunEndsTheGameThatLongAfter) {
     // Generous for a loaded machine: a game the applet's end did not stop would run for 100 s.
     const Check ended = game_ended(2000, 10000);
     run_table({{.args = {"doom", "2"}, .caller = screen_options(), .tools = {"prboom"}, .setup = screen(),
-                         .check = [=](const DeviceRoot& root, const RunResult& r) {
-                             EXPECT_GE(r.elapsed_ms, 2000);
-                             ended(root, r);
-                         }}});
+                .check = [=](const DeviceRoot& root, const RunResult& r) {
+                    EXPECT_GE(r.elapsed_ms, 2000);
+                    ended(root, r);
+                }}});
 }
 
 // The writer sends one character after 1 s and ends its output 2 s later.
@@ -149,7 +149,7 @@ TEST(Doom, FailuresOnTheGameSideLeaveTheCallerAlone) {
         {.label = "game not executable", .args = args, .caller = screen_options(), .err = EXEC_REFUSED,
          .setup = screen("800 480", [](const DeviceRoot& root) { root.write("/usr/games/prboom", "", 0644); })},
     },
-                       {.root_per_row = true});
+              {.root_per_row = true});
 }
 
 }  // namespace

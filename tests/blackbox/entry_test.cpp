@@ -45,8 +45,8 @@ TEST(Entry, UsageShowsArgv0AsGiven) {
 TEST(Entry, EmptyArgumentVectorGetsUsageWithEmptyProgramName) {
     SKIP_IF_EMULATED("the emulator cannot start a program with an empty argument vector");
     run_table({{.label = "argc 0", .caller = {.no_argv = true, .user = "user"}, .status = 1,
-                         .err = top_usage("")}},
-                       {.setuid = true});
+                .err = top_usage("")}},
+              {.setuid = true});
 }
 
 // 2026-12-08T17:33:36.123456789Z: 30 characters, T and Z in place.
@@ -154,8 +154,8 @@ TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
     // A blocked send would hang the applet until the timeout kills it.
     const RunOptions user{.user = "user", .timeout = 30, .linger = 5};
     run_table({{.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"}},
-                        {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"}}},
-                       {.setuid = true, .prepare = fill_logger});
+               {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"}}},
+              {.setuid = true, .prepare = fill_logger});
     close(filler);
     close(logger);
 }
@@ -177,10 +177,10 @@ TEST(Entry, ToolsSeeOnlyTheFixedPathWhateverTheCallerSet) {
                                       "NLSPATH=/tmp/%N", "HOME=/tmp", "SHELL=/tmp/sh", "ENV=/tmp/rc"},
                               .linger = 5};
     run_table({{.args = {"reboot", "0"}, .caller = careless, .tools = {"reboot"},
-                         .check = [](const DeviceRoot& root, const RunResult&) {
-                             EXPECT_EQ(root.records_of("reboot").at(0).all("env"), TOOL_ENVIRONMENT);
-                         }}},
-                       {.setuid = true});
+                .check = [](const DeviceRoot& root, const RunResult&) {
+                    EXPECT_EQ(root.records_of("reboot").at(0).all("env"), TOOL_ENVIRONMENT);
+                }}},
+              {.setuid = true});
 }
 
 // Everything a caller can set up before it calls an applet: its own ids and
@@ -483,13 +483,13 @@ TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
         put(0, "/etc/dropbox", O_WRONLY) + put(1, "/etc/key", O_PATH) + put(2, "/etc/public", O_RDONLY), false);
     add("pipes", "", true);
     run_table(rows, {.setuid = true, .prepare = [](const DeviceRoot& root) {
-                                  script_every_tool(root,
-                                                    "#!/bin/sh\n"
-                                                    "echo \"${0##*/} out\" >/dev/stdout\n"
-                                                    "echo \"${0##*/} err\" >/dev/stderr\n"
-                                                    "cat /dev/stdin >/records/${0##*/}.stdin\n"
-                                                    "echo ran >/records/${0##*/}.ran\n");
-                              }});
+                         script_every_tool(root,
+                                           "#!/bin/sh\n"
+                                           "echo \"${0##*/} out\" >/dev/stdout\n"
+                                           "echo \"${0##*/} err\" >/dev/stderr\n"
+                                           "cat /dev/stdin >/records/${0##*/}.stdin\n"
+                                           "echo ran >/records/${0##*/}.ran\n");
+                     }});
 }
 
 // Interval timers survive exec: a caller's must not pick the moment a root

@@ -164,9 +164,9 @@ TEST(Fault, Applets) {
     // The clock call only pretends (and could not set it): the value passed
     // every check, then root could not be had.
     run_table({{.label = "time: the largest nanosecond value", .args = {"time", "1", "999999999"},
-                         .caller = AS_USER, .status = 2, .err = NOT_ROOT,
-                         .fault = {.call = "clock_settime", .how = "retval=0"}}},
-                       {.root_per_row = true});
+                .caller = AS_USER, .status = 2, .err = NOT_ROOT,
+                .fault = {.call = "clock_settime", .how = "retval=0"}}},
+              {.root_per_row = true});
 }
 
 // Each step of starting a tool as root, failing: the tool never runs. Where

@@ -106,7 +106,7 @@ void after_hostile_row(const DeviceRoot& root, const Row& row, const RunResult&)
 // tools and libraries. Prints the number of invocations.
 void run_hostile(const std::vector<Row>& rows) {
     run_table(rows, {.setuid = true, .unchanged = true, .prepare = plant_look_alikes,
-                              .each = after_hostile_row});
+                     .each = after_hostile_row});
     std::printf("hostile invocations tried: %d\n", invocations);
 }
 

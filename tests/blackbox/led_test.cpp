@@ -70,7 +70,7 @@ TEST(Led, WritesExactBytesInOrderAndStopsAtTheFirstRefusal) {
         {.args = {"led", "leds", "none"}, .status = 1, .err = LED_USAGE},
         {.args = {"led", "../leds/beeper", "none"}, .status = 1, .err = LED_USAGE},
     },
-                       {.unchanged = true});
+              {.unchanged = true});
 }
 
 // Each refusal leaves earlier attributes written, later ones untouched; an
@@ -93,17 +93,16 @@ TEST(Led, FailingAttributeStopsTheRest) {
          .err = said("write: No space left on device"),
          .leds = {{sys("beeper/trigger"), "none"}, {sys("beeper/brightness"), "(link)"}}},
     },
-                       {.prepare = break_two, .each = never_created});
+              {.prepare = break_two, .each = never_created});
 }
 
 // The applet keeps the identity it was started with: root only through the set-user-ID install.
 TEST(Led, UnprivilegedCallerNeedsTheSetUserIdInstall) {
-    const RunOptions user{.user = "user"};
-    run_table({{.args = {"led", "backlight", "timer", "brightness", "10"}, .caller = user,
-                         .leds = {{sys("backlight/trigger"), "timer"}, {sys("backlight/brightness"), "10"}}}},
-                       {.setuid = true});
-    run_table({{.args = {"led", "backlight", "timer"}, .caller = user, .status = 2,
-                         .err = said("open /sys/class/leds/backlight/trigger: Permission denied")}});
+    run_table({{.args = {"led", "backlight", "timer", "brightness", "10"}, .caller = AS_USER,
+                .leds = {{sys("backlight/trigger"), "timer"}, {sys("backlight/brightness"), "10"}}}},
+              {.setuid = true});
+    run_table({{.args = {"led", "backlight", "timer"}, .caller = AS_USER, .status = 2,
+                .err = said("open /sys/class/leds/backlight/trigger: Permission denied")}});
 }
 
 }  // namespace

@@ -76,8 +76,8 @@ TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
         EXPECT_EQ(run.get("euid"), "0");
     };
     run_table({{.args = {"reboot", "1"}, .caller = USER_LINGER, .tools = {"reboot"},
-                         .check = as_root_after_the_delay}},
-                       {.setuid = true});
+                .check = as_root_after_the_delay}},
+              {.setuid = true});
 }
 
 // The waiting child keeps the dispositions its caller chose: under nohup a
@@ -100,7 +100,7 @@ TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
          .tools = {"reboot"}, .check = after_the_delay},
         {.label = "SIGHUP at its default", .caller = USER_LINGER, .command = hang_up_during_the_wait(false)},
     },
-                       {.setuid = true, .root_per_row = true});
+              {.setuid = true, .root_per_row = true});
 }
 
 // The caller has returned 0 before the child finds it cannot run the tool.

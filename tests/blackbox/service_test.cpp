@@ -65,10 +65,10 @@ Row becomes_script(const std::string& action, const std::string& service, const 
 
 TEST(Service, TheProcessBecomesTheScriptAsRoot) {
     run_table({becomes_script("restart", "nginx", "/etc/init.d/S50nginx", "S50nginx", 7),
-                        becomes_script("start", "gen-certs", "/app/etc/init.d/S49gen-certs", "S49gen-certs", 0),
-                        becomes_script("stop", "modem", "/etc/init.d/S38modem", "S38modem", 1),
-                        becomes_script("start", "ofono", "/etc/init.d/S46ofono", "S46ofono", 3)},
-                       {.setuid = true});
+               becomes_script("start", "gen-certs", "/app/etc/init.d/S49gen-certs", "S49gen-certs", 0),
+               becomes_script("stop", "modem", "/etc/init.d/S38modem", "S38modem", 1),
+               becomes_script("start", "ofono", "/etc/init.d/S46ofono", "S46ofono", 3)},
+              {.setuid = true});
 }
 
 // A script runs with init's file mode mask, whatever mask the caller had.
@@ -94,11 +94,11 @@ TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
     // Without CAP_SETUID in the caller's bounding set, setuid(0) sets only the
     // effective id: root would not be the real user.
     run_table({{.label = "no CAP_SETUID in the bounding set",
-                         .command = {"/usr/bin/setpriv", "--bounding-set=-setuid", "--reuid=1001", "--regid=1001",
-                                     "--clear-groups", "--", "/bin/bash", "-c",
-                                     shell_exec_app("app") + " service restart nginx"},
-                         .status = 2, .err = NOT_ROOT}},
-                       {.setuid = true});
+                .command = {"/usr/bin/setpriv", "--bounding-set=-setuid", "--reuid=1001", "--regid=1001",
+                            "--clear-groups", "--", "/bin/bash", "-c",
+                            shell_exec_app("app") + " service restart nginx"},
+                .status = 2, .err = NOT_ROOT}},
+              {.setuid = true});
 }
 
 // The caller learns how the script ended: its exit status, or its death by

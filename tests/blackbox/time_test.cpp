@@ -75,10 +75,10 @@ TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
         RunOptions caller{.user = setuid_install ? "user" : ""};
         caller.ignored = caller.blocked = {SIGRTMIN + 1, SIGRTMAX};
         run_table({{.label = setuid_install ? "set-user-ID install" : "root", .caller = caller,
-                             .command = shell(NOW), .status = 7, .tools = {"hwclock"},
-                             .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
-                             .check = wrote_the_hardware_clock}},
-                           {.setuid = setuid_install});
+                    .command = shell(NOW), .status = 7, .tools = {"hwclock"},
+                    .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
+                    .check = wrote_the_hardware_clock}},
+                  {.setuid = setuid_install});
     }
 }
 
