@@ -32,8 +32,24 @@ inline ssize_t kernel_sendto(int fd, const void* data, std::size_t size, int fla
     return syscall(SYS_sendto, fd, data, size, flags, address, address_size);
 }
 
+// The kernel's struct sched_attr as first published; later fields stay unset.
+struct KernelSchedAttr {
+    std::uint32_t size, policy;
+    std::uint64_t flags;
+    std::int32_t nice;
+    std::uint32_t priority;
+    std::uint64_t runtime, deadline, period;
+};
+static_assert(sizeof(KernelSchedAttr) == 48);
+
 // The scheduling calls of the root step: SCHED_OTHER at nice 0 for the
-// process (the fallback where sched_setattr is missing), and its CPUs.
+// process (sched_setattr, or the two calls after it where that is missing),
+// and its CPUs.
+inline int kernel_normal_sched_attr() {
+    const KernelSchedAttr normal{sizeof(KernelSchedAttr), 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0};
+    return static_cast<int>(syscall(SYS_sched_setattr, 0, &normal, 0));
+}
+
 inline int kernel_normal_policy() {
     const int none[1] = {0};  // struct sched_param: the priority alone
     return static_cast<int>(syscall(SYS_sched_setscheduler, 0, 0 /* SCHED_OTHER */, none));

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <err.h>
 
 #include "common/init_attributes.h"
@@ -69,21 +68,10 @@ void take_init_limits() {
         if (setrlimit(static_cast<__rlimit_resource>(resource), &limits[resource]) != 0) err(2, "setrlimit");
 }
 
-// The kernel's struct sched_attr as first published; later fields stay unset.
-struct SchedAttr {
-    std::uint32_t size, policy;
-    std::uint64_t flags;
-    std::int32_t nice;
-    std::uint32_t priority;
-    std::uint64_t runtime, deadline, period;
-};
-static_assert(sizeof(SchedAttr) == 48);
-
 // SCHED_OTHER at nice 0, no reset-on-fork, and (runtime 0) the default time
 // slice: sched_setscheduler would keep a slice the caller chose.
 void take_normal_policy() {
-    SchedAttr normal{sizeof(SchedAttr), SCHED_OTHER, 0, 0, 0, 0, 0, 0};
-    if (syscall(SYS_sched_setattr, 0, &normal, 0) == 0) return;
+    if (kernel_normal_sched_attr() == 0) return;
     if (errno != ENOSYS) err(2, "sched_setattr");
     if (kernel_normal_policy() != 0) err(2, "sched_setscheduler");
     if (kernel_nice_zero() != 0) err(2, "setpriority");
