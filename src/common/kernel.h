@@ -1,9 +1,13 @@
-// Direct system calls for what only the privileged paths need. Every C
-// library function the program imports costs every start, `led` included,
-// its binding by the loader (BIND_NOW): several hundred instructions each.
+// Every direct system call of the program. Some have no C library function
+// (keyctl, set_mempolicy, ioprio_set; sched_setattr before glibc 2.41); the
+// others spare the loader a binding: every C library function the program
+// imports costs every start, `led` included, its binding by the loader
+// (BIND_NOW), several hundred instructions each.
 #pragma once
 
 #include <fcntl.h>
+#include <linux/keyctl.h>
+#include <linux/mempolicy.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,6 +18,20 @@
 inline int kernel_setsid() { return static_cast<int>(syscall(SYS_setsid)); }
 
 inline int kernel_personality(unsigned long persona) { return static_cast<int>(syscall(SYS_personality, persona)); }
+
+// The key and memory calls of the root step, which the C library leaves to
+// libkeyutils and libnuma.
+inline int kernel_join_new_session_keyring() {
+    return static_cast<int>(syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr));
+}
+
+inline int kernel_default_requested_key_keyring() {
+    return static_cast<int>(syscall(SYS_keyctl, KEYCTL_SET_REQKEY_KEYRING, KEY_REQKEY_DEFL_DEFAULT));
+}
+
+inline int kernel_default_memory_policy() {
+    return static_cast<int>(syscall(SYS_set_mempolicy, MPOL_DEFAULT, nullptr, 0));
+}
 
 // The kernel's own interval timer value: four longs, whatever time_t is.
 inline int kernel_disarm_timer(int which) {
@@ -56,6 +74,13 @@ inline int kernel_normal_policy() {
 }
 
 inline int kernel_nice_zero() { return static_cast<int>(syscall(SYS_setpriority, 0 /* PRIO_PROCESS */, 0, 0)); }
+
+// The process's I/O priority of class "none": the one its nice value implies.
+// Numbers from the kernel's ABI: Debian 12's <linux/ioprio.h> does not
+// compile as C++ (a parameter named "class").
+inline int kernel_io_priority_of_nice() {
+    return static_cast<int>(syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS */, 0, 0 /* class none */));
+}
 
 // The raw call fills as many bytes as the kernel's mask has: clear the rest first.
 template <typename CpuSet>

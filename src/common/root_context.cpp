@@ -5,7 +5,6 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,11 +17,6 @@
 namespace {
 
 constexpr pid_t INIT = 1;
-// ioprio_set's "who" for one process, and the priority of class "none" (the
-// one a nice value implies), from the kernel's ABI: Debian 12's current
-// <linux/ioprio.h> does not compile as C++ (a parameter named "class").
-constexpr int IOPRIO_OF_PROCESS = 1;
-constexpr int IOPRIO_OF_NICE_VALUE = 0;
 
 // setuid(0) without CAP_SETUID (dropped from a caller's bounding set) changes
 // only the effective id and still succeeds: check what we got.
@@ -80,8 +74,7 @@ void take_normal_policy() {
 // An idle or low priority would let any caller starve the tool.
 void take_init_scheduling() {
     take_normal_policy();
-    if (syscall(SYS_ioprio_set, IOPRIO_OF_PROCESS, 0, IOPRIO_OF_NICE_VALUE) != 0)
-        err(2, "ioprio_set");
+    if (kernel_io_priority_of_nice() != 0) err(2, "ioprio_set");
     cpu_set_t cpus;
     if (kernel_get_cpus(INIT, cpus) != 0) err(2, "sched_getaffinity");
     if (kernel_set_cpus(cpus) != 0) err(2, "sched_setaffinity");
