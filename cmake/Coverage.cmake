@@ -19,7 +19,7 @@ get_target_property(src_binary_dir app BINARY_DIR)
 set(APP_PROFILE_DIRS ${src_binary_dir}/CMakeFiles/appcore.dir ${src_binary_dir}/CMakeFiles/app.dir)
 set(APP_PROFILE_ERROR_LOG ${src_binary_dir}/CMakeFiles/app.dir/profile-errors.log)
 
-add_library(coverage_exit OBJECT ${PROJECT_SOURCE_DIR}/tests/support/coverage_exit.c)
+add_library(coverage_exit OBJECT ${PROJECT_SOURCE_DIR}/cmake/variants/coverage_exit.c)
 target_compile_definitions(coverage_exit PRIVATE PROFILE_ERROR_LOG="${APP_PROFILE_ERROR_LOG}")
 target_link_libraries(app PRIVATE coverage_exit)
 

@@ -23,7 +23,7 @@ struct LedPathBuffer {
 };
 
 // Zero-filled until an LED is chosen: filled in at build time they would put
-// 12 KiB of mostly zero bytes into the executable, a fifth of its size budget.
+// 12 KiB of mostly zero bytes into the executable.
 LedPathBuffer backlight_path;
 LedPathBuffer beeper_path;
 LedPathBuffer lightpipe_path;

@@ -1,12 +1,9 @@
 #include "common/init_attributes.h"
 
 #include <fcntl.h>
-#include <linux/keyctl.h>
-#include <linux/mempolicy.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -106,14 +103,13 @@ void take_init_cgroup() {
 // caller to read; its default keyring for requested keys would send them
 // elsewhere. ENOSYS: a kernel without keys has no keyring to hand on.
 void take_new_keyrings() {
-    if (syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr) == -1 && errno != ENOSYS) err(2, "keyctl");
-    if (syscall(SYS_keyctl, KEYCTL_SET_REQKEY_KEYRING, KEY_REQKEY_DEFL_DEFAULT) == -1 && errno != ENOSYS)
-        err(2, "keyctl");
+    if (kernel_join_new_session_keyring() == -1 && errno != ENOSYS) err(2, "keyctl");
+    if (kernel_default_requested_key_keyring() == -1 && errno != ENOSYS) err(2, "keyctl");
 }
 
 // The NUMA memory policy the caller chose; ENOSYS: a kernel without NUMA has none.
 void take_default_memory_policy() {
-    if (syscall(SYS_set_mempolicy, MPOL_DEFAULT, nullptr, 0) == -1 && errno != ENOSYS) err(2, "set_mempolicy");
+    if (kernel_default_memory_policy() == -1 && errno != ENOSYS) err(2, "set_mempolicy");
 }
 
 // An armed timer would let the caller choose the moment a root tool dies.

@@ -1,9 +1,13 @@
-// Direct system calls for what only the privileged paths need. Every C
-// library function the program imports costs every start, `led` included,
-// its binding by the loader (BIND_NOW): several hundred instructions each.
+// Every direct system call of the program. Some have no C library function
+// (keyctl, set_mempolicy, ioprio_set; sched_setattr before glibc 2.41); the
+// others spare the loader a binding: every C library function the program
+// imports costs every start, `led` included, its binding by the loader
+// (BIND_NOW), several hundred instructions each.
 #pragma once
 
 #include <fcntl.h>
+#include <linux/keyctl.h>
+#include <linux/mempolicy.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -14,6 +18,20 @@
 inline int kernel_setsid() { return static_cast<int>(syscall(SYS_setsid)); }
 
 inline int kernel_personality(unsigned long persona) { return static_cast<int>(syscall(SYS_personality, persona)); }
+
+// The key and memory calls of the root step, which the C library leaves to
+// libkeyutils and libnuma.
+inline int kernel_join_new_session_keyring() {
+    return static_cast<int>(syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr));
+}
+
+inline int kernel_default_requested_key_keyring() {
+    return static_cast<int>(syscall(SYS_keyctl, KEYCTL_SET_REQKEY_KEYRING, KEY_REQKEY_DEFL_DEFAULT));
+}
+
+inline int kernel_default_memory_policy() {
+    return static_cast<int>(syscall(SYS_set_mempolicy, MPOL_DEFAULT, nullptr, 0));
+}
 
 // The kernel's own interval timer value: four longs, whatever time_t is.
 inline int kernel_disarm_timer(int which) {
@@ -32,14 +50,37 @@ inline ssize_t kernel_sendto(int fd, const void* data, std::size_t size, int fla
     return syscall(SYS_sendto, fd, data, size, flags, address, address_size);
 }
 
+// The kernel's struct sched_attr as first published; later fields stay unset.
+struct KernelSchedAttr {
+    std::uint32_t size, policy;
+    std::uint64_t flags;
+    std::int32_t nice;
+    std::uint32_t priority;
+    std::uint64_t runtime, deadline, period;
+};
+static_assert(sizeof(KernelSchedAttr) == 48);
+
 // The scheduling calls of the root step: SCHED_OTHER at nice 0 for the
-// process (the fallback where sched_setattr is missing), and its CPUs.
+// process (sched_setattr, or the two calls after it where that is missing),
+// and its CPUs.
+inline int kernel_normal_sched_attr() {
+    const KernelSchedAttr normal{sizeof(KernelSchedAttr), 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0};
+    return static_cast<int>(syscall(SYS_sched_setattr, 0, &normal, 0));
+}
+
 inline int kernel_normal_policy() {
     const int none[1] = {0};  // struct sched_param: the priority alone
     return static_cast<int>(syscall(SYS_sched_setscheduler, 0, 0 /* SCHED_OTHER */, none));
 }
 
 inline int kernel_nice_zero() { return static_cast<int>(syscall(SYS_setpriority, 0 /* PRIO_PROCESS */, 0, 0)); }
+
+// The process's I/O priority of class "none": the one its nice value implies.
+// Numbers from the kernel's ABI: Debian 12's <linux/ioprio.h> does not
+// compile as C++ (a parameter named "class").
+inline int kernel_io_priority_of_nice() {
+    return static_cast<int>(syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS */, 0, 0 /* class none */));
+}
 
 // The raw call fills as many bytes as the kernel's mask has: clear the rest first.
 template <typename CpuSet>

@@ -36,6 +36,11 @@ void reset_signals() {
     unblock_signals();
 }
 
+void out_of_memory() {
+    warnx("out of memory");
+    std::abort();
+}
+
 namespace {
 
 [[noreturn]] void end_as(int status) {

@@ -22,3 +22,8 @@ void reset_signals();
 // it ended: with its exit status, or killed by the same signal (so that a
 // shell reports 128+N as for any process). A failed fork ends it with status 2.
 void continue_in_waited_child();
+
+// Ends the process as an uncaught std::bad_alloc would, "app: out of memory"
+// then SIGABRT: the program is built without exception support, so every
+// allocation that fails, in the library or in our own code, ends here.
+[[noreturn]] void out_of_memory();

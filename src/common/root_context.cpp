@@ -5,11 +5,9 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <err.h>
 
 #include "common/init_attributes.h"
@@ -19,11 +17,6 @@
 namespace {
 
 constexpr pid_t INIT = 1;
-// ioprio_set's "who" for one process, and the priority of class "none" (the
-// one a nice value implies), from the kernel's ABI: Debian 12's current
-// <linux/ioprio.h> does not compile as C++ (a parameter named "class").
-constexpr int IOPRIO_OF_PROCESS = 1;
-constexpr int IOPRIO_OF_NICE_VALUE = 0;
 
 // setuid(0) without CAP_SETUID (dropped from a caller's bounding set) changes
 // only the effective id and still succeeds: check what we got.
@@ -69,21 +62,10 @@ void take_init_limits() {
         if (setrlimit(static_cast<__rlimit_resource>(resource), &limits[resource]) != 0) err(2, "setrlimit");
 }
 
-// The kernel's struct sched_attr as first published; later fields stay unset.
-struct SchedAttr {
-    std::uint32_t size, policy;
-    std::uint64_t flags;
-    std::int32_t nice;
-    std::uint32_t priority;
-    std::uint64_t runtime, deadline, period;
-};
-static_assert(sizeof(SchedAttr) == 48);
-
 // SCHED_OTHER at nice 0, no reset-on-fork, and (runtime 0) the default time
 // slice: sched_setscheduler would keep a slice the caller chose.
 void take_normal_policy() {
-    SchedAttr normal{sizeof(SchedAttr), SCHED_OTHER, 0, 0, 0, 0, 0, 0};
-    if (syscall(SYS_sched_setattr, 0, &normal, 0) == 0) return;
+    if (kernel_normal_sched_attr() == 0) return;
     if (errno != ENOSYS) err(2, "sched_setattr");
     if (kernel_normal_policy() != 0) err(2, "sched_setscheduler");
     if (kernel_nice_zero() != 0) err(2, "setpriority");
@@ -92,8 +74,7 @@ void take_normal_policy() {
 // An idle or low priority would let any caller starve the tool.
 void take_init_scheduling() {
     take_normal_policy();
-    if (syscall(SYS_ioprio_set, IOPRIO_OF_PROCESS, 0, IOPRIO_OF_NICE_VALUE) != 0)
-        err(2, "ioprio_set");
+    if (kernel_io_priority_of_nice() != 0) err(2, "ioprio_set");
     cpu_set_t cpus;
     if (kernel_get_cpus(INIT, cpus) != 0) err(2, "sched_getaffinity");
     if (kernel_set_cpus(cpus) != 0) err(2, "sched_setaffinity");

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/process.h"
+
 namespace {
 
 constexpr char CONFIG_PATH[] = "/app/share/tavix/watchdog.conf";
@@ -48,9 +50,8 @@ void parse_watchdog_config(FILE* stream, std::vector<SupervisedProgram>& list) {
         add_program(line, list);
     }
     // End of file and read errors end the list. Neither means the line could
-    // not be stored: out of memory ends the process, as with every allocation
-    // (the program's runtime stops there; tests see std::bad_alloc).
-    if (!std::feof(stream) && !std::ferror(stream)) std::__throw_bad_alloc();
+    // not be stored: out of memory ends the process, as with every allocation.
+    if (!std::feof(stream) && !std::ferror(stream)) out_of_memory();
     std::free(line);
 }
 

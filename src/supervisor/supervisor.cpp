@@ -52,8 +52,9 @@ void become_app() {
 void reap(std::vector<SupervisedProgram>& programs, pid_t pid, int status) {
     SupervisedProgram* program = find_by_pid(programs, pid);
     if (!program) return;  // not one of ours
-    // Bits 8-15: the exit code, 0 for a child killed by a signal.
-    report_warnx("%s exited(%d), restarting", program->name.c_str(), (status >> 8) & 0xff);
+    // A child killed by a signal shows exit code 0.
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
+    report_warnx("%s exited(%d), restarting", program->name.c_str(), code);
     start_program(*program);
 }
 
@@ -69,7 +70,6 @@ int run_supervisor(const AppletArgs& args) {
         report_err(2, "setuid");
     }
     audit("supervisor started");
-    errno = 0;
     prepare_data_area();
     become_app();
     if (chdir(DATA_DIR) != 0) report_err(2, "chdir");
