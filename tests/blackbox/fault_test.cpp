@@ -19,7 +19,7 @@ RunOptions screen_caller() { return {.env = {screen_env()}}; }
 // The supervisor's configuration, and its programs: stand-ins in /data.
 void configure(const DeviceRoot& root, const std::string& config, const Strings& programs = {}) {
     for (const std::string& name : programs) root.standin("/data/" + name);
-    root.write("/app/share/tavix/watchdog.conf", config);
+    root.write(CONFIG_FILE, config);
 }
 
 Check recorded(const std::string& tool, const std::string& key, const std::string& value) {
@@ -87,7 +87,7 @@ TEST(Fault, EntryAndSupervisor) {
         {.label = "the configuration cannot be read to its end", .err = said("a missing, disabling") + NO_CHILDREN,
          .tools = {"unlock-datafs"},
          .setup = [](const DeviceRoot& r) { configure(r, "a /data/a\n#" + std::string(5000, '-') + "\nb /data/b\n"); },
-         .fault = {.call = "read", .how = "error=EIO:when=2", .path = "/app/share/tavix/watchdog.conf"}},
+         .fault = {.call = "read", .how = "error=EIO:when=2", .path = CONFIG_FILE}},
         {.label = "memory runs out while reading the configuration", .status = 128 + 6, .err = NO_MEMORY,
          .tools = {"unlock-datafs"}, .setup = [](const DeviceRoot& r) { configure(r, "a /data/a\nb /data/b\n"); },
          .fault = {.call = "getline", .how = "preload 2"}},
@@ -169,57 +169,59 @@ TEST(Fault, Applets) {
               {.root_per_row = true});
 }
 
-// Each step of starting a tool as root, failing: the tool never runs. Where
-// the kernel lacks a call (ENOSYS) that has a fallback, the tool still runs.
+const Strings NGINX{"service", "start", "nginx"};
+const std::string EPERM_TEXT = "Operation not permitted";
+const std::string EINVAL_TEXT = "Invalid argument";
+const std::string EDQUOT_TEXT = "Disk quota exceeded";
+
+// A step of starting the tool as root, failed: the applet names it, with the
+// reason the kernel gave, and the tool never runs.
+Row step(const std::string& message, Fault fault, const std::string& reason = EPERM_TEXT) {
+    if (fault.how.empty()) fault.how = "error=EPERM";
+    return {.label = message, .args = NGINX, .caller = AS_USER, .status = 2, .err = said(message + ": " + reason),
+            .fault = fault};
+}
+
+// Each step of starting a tool as root, failing. Where the kernel lacks a
+// call (ENOSYS) that has a fallback, the tool still runs.
 TEST(Fault, ToolsRunAsRoot) {
-    struct Step {
-        std::string call, at, message;
-        std::string how = "error=EPERM";
+    std::vector<Row> rows = {
+        step("fork", {.call = "clone", .how = "error=EAGAIN"}, "Resource temporarily unavailable"),
+        step("setgroups", {.call = "setgroups"}),
+        step("setgid", {.call = "setgid"}),
+        step("setsid", {.call = "setsid"}),
+        step("prlimit", {.call = "prlimit64", .at = "prlimit64(1,"}),
+        step("setrlimit", {.call = "prlimit64", .at = "prlimit64(0, RLIMIT_CPU, {"}),
+        step("sched_setattr", {.call = "sched_setattr"}),
+        step("ioprio_set", {.call = "ioprio_set"}),
+        step("sched_getaffinity", {.call = "sched_getaffinity", .at = "sched_getaffinity(1,"}),
+        step("sched_setaffinity", {.call = "sched_setaffinity"}),
+        step("personality", {.call = "personality", .how = "error=EINVAL"}, EINVAL_TEXT),
+        step("prctl PR_SET_TIMERSLACK", {.call = "prctl", .how = "error=EINVAL", .at = "prctl(PR_SET_TIMERSLACK"},
+             EINVAL_TEXT),
+        step("prctl PR_SET_THP_DISABLE", {.call = "prctl", .at = "prctl(PR_SET_THP_DISABLE"}),
+        step("prctl PR_MCE_KILL", {.call = "prctl", .at = "prctl(PR_MCE_KILL"}),
+        step("keyctl", {.call = "keyctl", .how = "error=EDQUOT", .at = "keyctl(KEYCTL_SET_REQKEY_KEYRING"},
+             EDQUOT_TEXT),
+        step("set_mempolicy", {.call = "set_mempolicy"}),
+        step("/proc/1/oom_score_adj", {.call = "openat", .at = "openat(AT_FDCWD, \"/proc/1/oom_score_adj\""}),
+        step("/proc/self/coredump_filter",
+             {.call = "openat", .at = "openat(AT_FDCWD, \"/proc/self/coredump_filter\""}),
+        step("keyctl", {.call = "keyctl", .how = "error=EDQUOT"}, EDQUOT_TEXT),
+        step("setitimer", {.call = "setitimer", .how = "error=EINVAL"}, EINVAL_TEXT),
+        step("chdir", {.call = "chdir", .at = "chdir(\"/\")"}),
     };
-    const Step steps[] = {
-        {"clone", "", "fork", "error=EAGAIN"},
-        {"setgroups", "", "setgroups"},
-        {"setgid", "", "setgid"},
-        {"setsid", "", "setsid"},
-        {"prlimit64", "prlimit64(1,", "prlimit"},
-        {"prlimit64", "prlimit64(0, RLIMIT_CPU, {", "setrlimit"},
-        {"sched_setattr", "", "sched_setattr"},
-        {"ioprio_set", "", "ioprio_set"},
-        {"sched_getaffinity", "sched_getaffinity(1,", "sched_getaffinity"},
-        {"sched_setaffinity", "", "sched_setaffinity"},
-        {"personality", "", "personality", "error=EINVAL"},
-        {"prctl", "prctl(PR_SET_TIMERSLACK", "prctl PR_SET_TIMERSLACK", "error=EINVAL"},
-        {"prctl", "prctl(PR_SET_THP_DISABLE", "prctl PR_SET_THP_DISABLE"},
-        {"prctl", "prctl(PR_MCE_KILL", "prctl PR_MCE_KILL"},
-        {"keyctl", "keyctl(KEYCTL_SET_REQKEY_KEYRING", "keyctl", "error=EDQUOT"},
-        {"set_mempolicy", "", "set_mempolicy"},
-        {"openat", "openat(AT_FDCWD, \"/proc/1/oom_score_adj\"", "/proc/1/oom_score_adj"},
-        {"openat", "openat(AT_FDCWD, \"/proc/self/coredump_filter\"", "/proc/self/coredump_filter"},
-        {"keyctl", "", "keyctl", "error=EDQUOT"},
-        {"setitimer", "", "setitimer", "error=EINVAL"},
-        {"chdir", "chdir(\"/\")", "chdir"},
-        {"wait4", "", "waitpid", "error=EINVAL"},
-    };
-    const Strings nginx{"service", "start", "nginx"};
-    std::vector<Row> rows;
-    for (const Step& s : steps) {
-        const std::string text = s.how == "error=EPERM"    ? "Operation not permitted"
-                                 : s.how == "error=EINVAL" ? "Invalid argument"
-                                 : s.how == "error=EAGAIN" ? "Resource temporarily unavailable"
-                                                           : "Disk quota exceeded";
-        rows.push_back({.label = s.message, .args = nginx, .caller = AS_USER, .status = 2,
-                        .err = said(s.message + ": " + text),
-                        // Waiting fails only once the script has run.
-                        .tools = s.call == "wait4" ? Strings{"S50nginx"} : Strings{},
-                        .fault = {.call = s.call, .how = s.how, .at = s.at}});
-    }
+    // Waiting fails only once the script has run.
+    Row wait = step("waitpid", {.call = "wait4", .how = "error=EINVAL"}, EINVAL_TEXT);
+    wait.tools = {"S50nginx"};
+    rows.push_back(wait);
     for (const std::string call : {"sched_setattr", "keyctl", "set_mempolicy"})
-        rows.push_back({.label = call + " missing from the kernel", .args = nginx, .caller = AS_USER,
+        rows.push_back({.label = call + " missing from the kernel", .args = NGINX, .caller = AS_USER,
                         .tools = {"S50nginx"}, .check = recorded("S50nginx", "policy", "0"),
                         .fault = {.call = call, .how = "error=ENOSYS"}});
     for (const std::string call : {"sched_setscheduler", "setpriority"})
-        rows.push_back({.label = call + " after sched_setattr", .args = nginx, .caller = AS_USER, .status = 2,
-                        .err = said(call + ": Operation not permitted"),
+        rows.push_back({.label = call + " after sched_setattr", .args = NGINX, .caller = AS_USER, .status = 2,
+                        .err = said(call + ": " + EPERM_TEXT),
                         .fault = {.call = "sched_setattr", .how = "error=ENOSYS", .also = call + ":error=EPERM"}});
     run_faults(rows);
 }

@@ -43,7 +43,7 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
 }
 
 void configure(const DeviceRoot& root, const std::string& config) {
-    root.write("/app/share/tavix/watchdog.conf", config);
+    root.write(CONFIG_FILE, config);
 }
 
 // Started as "/app/bin/app" by `user` ("": root); a hang must not hold up the suite.
@@ -66,7 +66,7 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
         {
             {.label = "no configuration file", .caller = starter(), .err = NO_CHILDREN, .tools = prepared,
              .setup =
-                 [](const DeviceRoot& r) { std::filesystem::remove(r.host_path("/app/share/tavix/watchdog.conf")); }},
+                 [](const DeviceRoot& r) { std::filesystem::remove(r.host_path(CONFIG_FILE)); }},
             {.label = "empty configuration", .caller = starter(), .err = NO_CHILDREN, .tools = prepared},
             {.label = "only comments, blanks and names", .caller = starter(), .err = NO_CHILDREN, .tools = prepared,
              .setup = [](const DeviceRoot& r) { configure(r, "# a /a\n\n  #b /b\nc\n \t\n"); }},
@@ -120,7 +120,7 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     root.control("unlock-datafs", "sleep 1500\nexit 3\n");
     root.standin("/data/steady");
     root.control("steady", "sleep 600000\n");
-    root.write("/app/share/tavix/watchdog.conf", "steady /data/steady\n");
+    root.write(CONFIG_FILE, "steady /data/steady\n");
     RunOptions o;
     o.user = "0:27:27,44";
     o.cwd = "/tmp";
@@ -165,7 +165,7 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     root.control("steady", "sleep 600000\n");
     root.control("flaky", "sleep 1000\nexit 3\n");
     root.control("killed", "sleep 1000\nkill 9\n");
-    root.write("/app/share/tavix/watchdog.conf",
+    root.write(CONFIG_FILE,
                "# programs of the device\n"
                "   # an indented comment\n"
                "steady\t/data/steady  --flag\n"
@@ -262,7 +262,7 @@ TEST(Supervisor, DisablesProgramsRemovedWhileTheyRanAndEndsWhenNoneIsLeft) {
     root.standin("/data/also");
     root.control("gone", "remove-after 1\nsleep 500\nexit 4\n");
     root.control("also", "remove-after 1\nsleep 1500\nkill 9\n");
-    root.write("/app/share/tavix/watchdog.conf",
+    root.write(CONFIG_FILE,
                "gone /data/gone first\r\n"
                "crlf /data/gone\r\n"
                "also /data/also -x");
@@ -278,7 +278,7 @@ TEST(Supervisor, DisablesProgramsRemovedWhileTheyRanAndEndsWhenNoneIsLeft) {
     EXPECT_LT(r.elapsed_ms, 2 * PAUSE_MS - 4000);
     const std::string gone = "tavix: gone exited(4), restarting\ntavix: gone missing, disabling\n";
     const std::string also = "tavix: also exited(0), restarting\ntavix: also missing, disabling\n";
-    const std::string first = "tavix: crlf missing, disabling\n", last = "tavix: no more children, exiting\n";
+    const std::string first = "tavix: crlf missing, disabling\n", last = said_by("tavix", NO_CHILDREN);
     EXPECT_TRUE(r.err == first + gone + also + last || r.err == first + also + gone + last) << r.err;
 
     auto gone_runs = root.records_of("gone");

@@ -26,6 +26,9 @@
 
 namespace devroot {
 
+// The supervisor's list of programs on the device.
+inline const std::string CONFIG_FILE = "/app/share/tavix/watchdog.conf";
+
 // One stand-in run (event "start") or its death by SIGTERM (event "signal").
 struct Record {
     std::vector<std::pair<std::string, std::string>> fields;

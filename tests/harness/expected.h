@@ -11,6 +11,15 @@ namespace expected {
 // "app: TEXT\n": a diagnostic as err(3) prints it.
 inline std::string said(const std::string& text) { return "app: " + text + "\n"; }
 
+// The same diagnostic from the app called `program`.
+inline std::string said_by(const std::string& program, const std::string& diagnostic) {
+    return program + diagnostic.substr(3);
+}
+// The same text as the system logger gets it at `level` ("daemon.err").
+inline std::string logged_at(const std::string& level, const std::string& diagnostic) {
+    return level + " app[N]: " + diagnostic.substr(5, diagnostic.size() - 6);
+}
+
 // The top-level usage for argv[0] `program`.
 inline std::string top_usage(const std::string& program) {
     return "usage: " + program +
