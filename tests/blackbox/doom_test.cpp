@@ -85,7 +85,7 @@ Check game_ended(long from, long to) {
         ASSERT_FALSE(starts.empty());
         ASSERT_EQ(ends.size(), 1u) << r.err;
         EXPECT_EQ(ends[0].get("pid"), starts[0].get("pid"));
-        long after = ends[0].number("time_ms") - r.started_ms;
+        long after = r.since_start(ends[0]);
         EXPECT_GE(after, from);
         EXPECT_LT(after, to);
     };

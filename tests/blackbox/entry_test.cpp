@@ -119,9 +119,8 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
          .tools = {"unlock-datafs", "once"},
          .setup =
              [](const DeviceRoot& root) {
-                 root.standin("/data/once");
+                 root.configure("once /data/once\n", {"once"});
                  root.control("once", "remove-after 1\n");
-                 root.write(CONFIG_FILE, "once /data/once\n");
              },
          .check = logged({"authpriv.notice app[N]: supervisor started: uid=0 user=root pid=N parent=/.devroot/init args=",
                           logged_at("daemon.warn", said(RESTARTING)), logged_at("daemon.warn", said(DISABLING)),

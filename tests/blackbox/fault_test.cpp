@@ -16,12 +16,6 @@ using namespace expected;
 void screen(const DeviceRoot& root) { give_screen(root, "800 480"); }
 RunOptions screen_caller() { return {.env = {screen_env()}}; }
 
-// The supervisor's configuration, and its programs: stand-ins in /data.
-void configure(const DeviceRoot& root, const std::string& config, const Strings& programs = {}) {
-    for (const std::string& name : programs) root.standin("/data/" + name);
-    root.write(CONFIG_FILE, config);
-}
-
 Check recorded(const std::string& tool, const std::string& key, const std::string& value) {
     return [=](const DeviceRoot& root, const RunResult&) {
         auto runs = root.records_of(tool);
@@ -35,7 +29,7 @@ Check tool_after(const std::string& tool, long ms, bool after = true) {
     return [=](const DeviceRoot& root, const RunResult& r) {
         auto runs = root.records_of(tool);
         ASSERT_FALSE(runs.empty()) << tool;
-        EXPECT_EQ(runs[0].number("time_ms") - r.started_ms >= ms, after) << tool;
+        EXPECT_EQ(r.since_start(runs[0]) >= ms, after) << tool;
     };
 }
 
@@ -86,14 +80,14 @@ TEST(Fault, EntryAndSupervisor) {
         // A read error ends the list where it happened: b lies beyond the first read.
         {.label = "the configuration cannot be read to its end", .err = said("a missing, disabling") + NO_CHILDREN,
          .tools = {"unlock-datafs"},
-         .setup = [](const DeviceRoot& r) { configure(r, "a /data/a\n#" + std::string(5000, '-') + "\nb /data/b\n"); },
+         .setup = [](const DeviceRoot& r) { r.configure("a /data/a\n#" + std::string(5000, '-') + "\nb /data/b\n"); },
          .fault = {.call = "read", .how = "error=EIO:when=2", .path = CONFIG_FILE}},
         {.label = "memory runs out while reading the configuration", .status = 128 + 6, .err = NO_MEMORY,
-         .tools = {"unlock-datafs"}, .setup = [](const DeviceRoot& r) { configure(r, "a /data/a\nb /data/b\n"); },
+         .tools = {"unlock-datafs"}, .setup = [](const DeviceRoot& r) { r.configure("a /data/a\nb /data/b\n"); },
          .fault = {.call = "getline", .how = "preload 2"}},
         {.label = "memory runs out for a program's name", .status = 128 + 6, .err = NO_MEMORY,
          .tools = {"unlock-datafs"},
-         .setup = [](const DeviceRoot& r) { configure(r, std::string(2000000, 'n') + " /data/a\n"); },
+         .setup = [](const DeviceRoot& r) { r.configure(std::string(2000000, 'n') + " /data/a\n"); },
          .fault = {.call = "malloc", .how = "preload 1000000"}},
         {.label = "a program cannot ask for the parent-death signal",
          .err = said("prctl: Invalid argument") + said("once exited(0), restarting") + said("once missing, disabling") +
@@ -101,7 +95,7 @@ TEST(Fault, EntryAndSupervisor) {
          .tools = {"unlock-datafs", "once"},
          .setup =
              [](const DeviceRoot& r) {
-                 configure(r, "once /data/once\n", {"once"});
+                 r.configure("once /data/once\n", {"once"});
                  r.control("once", "remove-after 1\n");
              },
          .check = recorded("once", "pdeathsig", "0"), .fault = {.call = "prctl", .how = "error=EINVAL"}},
@@ -115,7 +109,7 @@ TEST(Fault, EntryAndSupervisor) {
          .tools = {"unlock-datafs", "s", "s", "s"},
          .setup =
              [](const DeviceRoot& r) {
-                 configure(r, "a /data/s one\nb /data/s two\n", {"s"});
+                 r.configure("a /data/s one\nb /data/s two\n", {"s"});
                  r.control("s", "remove-after 3\n");
              },
          .check = b_got_as_number,

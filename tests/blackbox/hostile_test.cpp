@@ -88,7 +88,7 @@ int invocations = 0;
 // files named; the caller's LD_PRELOAD loaded only into an app root started.
 void after_hostile_row(const DeviceRoot& root, const Row& row, const RunResult&) {
     ++invocations;
-    const std::string label = row.label.empty() ? row.args.at(0) : row.label;
+    const std::string label = label_of(row);
     for (const Record& r : root.records())
         if (r.get("event") == "start") check_tool_start(r, label);
     std::string preloaded = root.read("/records/preloaded");

@@ -15,7 +15,7 @@ const RunOptions USER_LINGER{.user = "user", .linger = 5};
 Record started(const DeviceRoot& root, const RunResult& r, const std::string& tool, long from, long to) {
     auto runs = root.records_of(tool);
     if (runs.empty()) return {};
-    long after = runs[0].number("time_ms") - r.started_ms;
+    long after = r.since_start(runs[0]);
     EXPECT_GE(after, from) << tool;
     EXPECT_LT(after, to) << tool;
     return runs[0];

@@ -42,10 +42,6 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-void configure(const DeviceRoot& root, const std::string& config) {
-    root.write(CONFIG_FILE, config);
-}
-
 // Started as "/app/bin/app" by `user` ("": root); a hang must not hold up the suite.
 RunOptions starter(std::string user = "") {
     return {.argv0 = "/app/bin/app", .user = std::move(user), .timeout = 30, .linger = 2};
@@ -69,10 +65,10 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
                  [](const DeviceRoot& r) { std::filesystem::remove(r.host_path(CONFIG_FILE)); }},
             {.label = "empty configuration", .caller = starter(), .err = NO_CHILDREN, .tools = prepared},
             {.label = "only comments, blanks and names", .caller = starter(), .err = NO_CHILDREN, .tools = prepared,
-             .setup = [](const DeviceRoot& r) { configure(r, "# a /a\n\n  #b /b\nc\n \t\n"); }},
+             .setup = [](const DeviceRoot& r) { r.configure("# a /a\n\n  #b /b\nc\n \t\n"); }},
             {.label = "every program missing", .caller = starter(),
              .err = said("a missing, disabling") + said("b missing, disabling") + NO_CHILDREN, .tools = prepared,
-             .setup = [](const DeviceRoot& r) { configure(r, "a /data/a\nb /data\n"); }},
+             .setup = [](const DeviceRoot& r) { r.configure("a /data/a\nb /data\n"); }},
             {.label = "preparation tool cannot be executed", .caller = starter(), .err = EXEC_REFUSED + NO_CHILDREN,
              .setup = [](const DeviceRoot& r) { r.run_command({"/bin/chmod", "0644", "/usr/bin/unlock-datafs"}, {}); }},
             {.label = "no account app", .caller = starter(), .status = 2, .err = said("cannot determine app's uid"),
@@ -103,8 +99,7 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
              .err = said("fork steady failed: Resource temporarily unavailable") + NO_CHILDREN, .tools = prepared,
              .setup =
                  [](const DeviceRoot& r) {
-                     r.standin("/data/steady");
-                     configure(r, "steady /data/steady\n");
+                     r.configure("steady /data/steady\n", {"steady"});
                  }},
         },
         {.root_per_row = true, .each = ended_early});
@@ -118,9 +113,8 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     REQUIRE_ROOT();
     DeviceRoot root;
     root.control("unlock-datafs", "sleep 1500\nexit 3\n");
-    root.standin("/data/steady");
+    root.configure("steady /data/steady\n", {"steady"});
     root.control("steady", "sleep 600000\n");
-    root.write(CONFIG_FILE, "steady /data/steady\n");
     RunOptions o;
     o.user = "0:27:27,44";
     o.cwd = "/tmp";
@@ -159,23 +153,23 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
 TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     REQUIRE_ROOT();
     DeviceRoot root;
-    for (const char* name : {"steady", "flaky", "killed"}) root.standin(std::string("/data/") + name);
     root.standin("/data/noexec", 0644);
     std::filesystem::create_directory(root.host_path("/data/dir"));
     root.control("steady", "sleep 600000\n");
     root.control("flaky", "sleep 1000\nexit 3\n");
     root.control("killed", "sleep 1000\nkill 9\n");
-    root.write(CONFIG_FILE,
-               "# programs of the device\n"
-               "   # an indented comment\n"
-               "steady\t/data/steady  --flag\n"
-               "flaky flaky # x\n"
-               "killed /data/killed\n"
-               "noexec /data/noexec\n"
-               "dir /data/dir\n"
-               "none /data/none\n"
-               "nameonly\n"
-               "sleeper /usr/bin/sleep 600000\n");
+    root.configure(
+        "# programs of the device\n"
+        "   # an indented comment\n"
+        "steady\t/data/steady  --flag\n"
+        "flaky flaky # x\n"
+        "killed /data/killed\n"
+        "noexec /data/noexec\n"
+        "dir /data/dir\n"
+        "none /data/none\n"
+        "nameonly\n"
+        "sleeper /usr/bin/sleep 600000\n",
+        {"steady", "flaky", "killed"});
     RunOptions o;
     o.user = "0:27:27,44";
     // Programs get SIGTERM and SIGCHLD at their defaults and nothing blocked;
@@ -258,14 +252,13 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
 TEST(Supervisor, DisablesProgramsRemovedWhileTheyRanAndEndsWhenNoneIsLeft) {
     REQUIRE_ROOT();
     DeviceRoot root;
-    root.standin("/data/gone");
-    root.standin("/data/also");
+    root.configure(
+        "gone /data/gone first\r\n"
+        "crlf /data/gone\r\n"
+        "also /data/also -x",
+        {"gone", "also"});
     root.control("gone", "remove-after 1\nsleep 500\nexit 4\n");
     root.control("also", "remove-after 1\nsleep 1500\nkill 9\n");
-    root.write(CONFIG_FILE,
-               "gone /data/gone first\r\n"
-               "crlf /data/gone\r\n"
-               "also /data/also -x");
     RunOptions o;
     o.argv0 = "/usr/bin/tavix";
     o.timeout = 60;

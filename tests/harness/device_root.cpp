@@ -113,6 +113,14 @@ pid_t start(std::vector<std::string> argv, const std::vector<int>& fds) {
     _exit(127);
 }
 
+// Runs device-root with `args`, to its end; any failure ends the test.
+void device_root_tool(std::vector<std::string> args) {
+    args.insert(args.begin(), DEVICE_ROOT_TOOL);
+    int status = 0;
+    if (waitpid(start(args, {}), &status, 0) < 0 || status != 0)
+        throw std::runtime_error("device-root " + args[1] + " failed");
+}
+
 std::string shell_quote(const std::string& word) {
     std::string quoted = "'";
     for (char c : word) {
@@ -208,12 +216,10 @@ DeviceRoot::DeviceRoot(bool setuid) {
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp");
     parent = pattern;
     dir = parent + "/root";
-    std::vector<std::string> argv{DEVICE_ROOT_TOOL, "create", dir, "--helpers", DEVROOT_HELPERS,
-                                  "--app", app_under_test()};
-    if (setuid) argv.push_back("--setuid");
-    if (emulated()) argv.insert(argv.end(), {"--emulator", emulator_words()[0]});
-    int status = 0;
-    if (waitpid(start(argv, {}), &status, 0) < 0 || status != 0) throw std::runtime_error("device-root create failed");
+    std::vector<std::string> args{"create", dir, "--helpers", DEVROOT_HELPERS, "--app", app_under_test()};
+    if (setuid) args.push_back("--setuid");
+    if (emulated()) args.insert(args.end(), {"--emulator", emulator_words()[0]});
+    device_root_tool(args);
 }
 
 DeviceRoot::~DeviceRoot() {
@@ -259,10 +265,13 @@ void DeviceRoot::install(const std::string& from, std::string_view inside, mode_
 }
 
 void DeviceRoot::standin(std::string_view inside, mode_t mode) const {
-    int status = 0;
-    if (waitpid(start({DEVICE_ROOT_TOOL, "standin", dir, std::string(inside)}, {}), &status, 0) < 0 || status != 0)
-        throw std::runtime_error("device-root standin failed");
+    device_root_tool({"standin", dir, std::string(inside)});
     chmod(host_path(inside).c_str(), mode);
+}
+
+void DeviceRoot::configure(std::string_view config, const std::vector<std::string>& programs) const {
+    for (const std::string& name : programs) standin("/data/" + name);
+    write(CONFIG_FILE, config);
 }
 
 RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions& options) const {

@@ -66,6 +66,9 @@ struct RunResult {
     std::string out, err;
     long elapsed_ms = -1;  // the app's own run time
     long started_ms = -1;  // CLOCK_MONOTONIC at start, comparable with records' time_ms
+
+    // How long after the run began the stand-in made `record`.
+    long since_start(const Record& record) const { return record.number("time_ms") - started_ms; }
 };
 
 struct DeviceRoot {
@@ -90,6 +93,8 @@ struct DeviceRoot {
     void install(const std::string& from, std::string_view inside, mode_t mode) const;
     // A stand-in at `inside` (a supervised program, say), root's, with `mode`.
     void standin(std::string_view inside, mode_t mode = 0755) const;
+    // The supervisor's list of programs, and a stand-in in /data for each of `programs`.
+    void configure(std::string_view config, const std::vector<std::string>& programs = {}) const;
 
     // Runs /app/bin/app with `args` after argv[0].
     RunResult run(const std::vector<std::string>& args, const RunOptions& options = {}) const;

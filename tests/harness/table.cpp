@@ -19,7 +19,8 @@ using Files = std::map<std::string, std::string>;
 
 const std::string FAULT_PRELOAD_INSIDE = "/usr/lib/fault_preload.so";
 
-// Printable, and short enough for a failure message.
+}  // namespace
+
 std::string label_of(const Row& row) {
     std::string label = row.label;
     for (std::size_t i = 0; row.label.empty() && i < row.args.size(); ++i) {
@@ -30,6 +31,8 @@ std::string label_of(const Row& row) {
         if (c < 0x20 || c > 0x7e) c = '?';
     return label.empty() ? "(no arguments)" : label;
 }
+
+namespace {
 
 // Size, time, mode and owner of everything in the root but the records,
 // the harness's own files and the LED files (compared by content).

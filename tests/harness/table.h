@@ -67,6 +67,10 @@ struct Table {
 // stand-ins that started, every LED file, then its own check.
 void run_table(const std::vector<Row>& rows, const Table& table = {});
 
+// The row's label, or its arguments: printable, and short enough for a
+// failure message.
+std::string label_of(const Row& row);
+
 // The LED files of the root ("/sys/class/leds/NAME/ATTRIBUTE") and their
 // bytes; a link shows as "(link)" (it may lead to /dev/full).
 std::map<std::string, std::string> led_files(const DeviceRoot& root);
