@@ -3,6 +3,9 @@
 // Attribute names come from the caller, who may be anyone: a name may not
 // contain "/", so every path stays one component below the LED's directory.
 // "", "." and ".." name directories, which open for writing refuses.
+// "uevent" is the device core's file, not an LED attribute: a write makes the
+// kernel send an event with the caller's variables to udev or to the hotplug
+// helper, which run as root.
 
 #include <cstdio>
 #include <cstdlib>
@@ -69,7 +72,7 @@ void write_led_attributes(LedPathBuffer& buffer, std::size_t prefix_length, cons
     write_led_attribute(buffer, prefix_length, "trigger", args.args[2]);
     for (int i = 3; i < args.count; i += 2) {
         const char* name = args.args[i];
-        if (std::strchr(name, '/')) errx(1, "invalid parameter name: %s", name);
+        if (std::strchr(name, '/') || std::strcmp(name, "uevent") == 0) errx(1, "invalid parameter name: %s", name);
         write_led_attribute(buffer, prefix_length, name, args.args[i + 1]);
     }
 }

@@ -39,6 +39,9 @@ TEST(Led, WritesExactBytesInOrderAndStopsAtTheFirstRefusal) {
          .err = invalid_name("../../../../etc/passwd"), .leds = {{sys("beeper/trigger"), "none"}}},
         {.args = {"led", "beeper", "none", "/", "x"}, .status = 1, .err = invalid_name("/"),
          .leds = {{sys("beeper/trigger"), "none"}}},
+        // The device core's file beside the attributes: a write would have the kernel send a made-up event.
+        {.args = {"led", "beeper", "none", "uevent", "add"}, .status = 1, .err = invalid_name("uevent"),
+         .leds = {{sys("beeper/trigger"), "none"}}},
         // Names without "/" stay in the LED's directory or its parent: directories, never written.
         {.args = {"led", "beeper", "none", "..", "x"}, .status = 2,
          .err = said("open /sys/class/leds/beeper/..: Is a directory"), .leds = {{sys("beeper/trigger"), "none"}}},
