@@ -17,32 +17,23 @@
 #include <initializer_list>
 
 #include "common/kernel.h"
+#include "common/lines.h"
 
 namespace {
 
 // What the kernel gives a task of a normal policy (init's children inherit it).
 constexpr unsigned long KERNEL_TIMER_SLACK_NS = 50000;
+// prctl's option for KSM merging of all the process's memory (Linux 6.4 on),
+// which anyone may ask for and an exec keeps.
+constexpr int SET_MEMORY_MERGE = 67;
 constexpr char CGROUP_ROOT[] = "/sys/fs/cgroup";
 constexpr char CGROUP_CONTROLLERS[] = "/sys/fs/cgroup/cgroup.controllers";
 
-// Calls `take` with each line of a small /proc file (its newline dropped)
-// until it returns true; a failure to read ends the process.
+// Calls `take` with each line of a small /proc file until it returns true; a
+// failure to read ends the process.
 template <typename Take>
 void read_lines(const char* path, Take take) {
-    FILE* file = std::fopen(path, "re");
-    if (!file) err(2, "%s", path);
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length = 0;
-    bool done = false;
-    while (!done && (length = getline(&line, &capacity, file)) > 0) {
-        if (line[length - 1] == '\n') line[length - 1] = '\0';
-        done = take(static_cast<const char*>(line));
-    }
-    const bool failed = !done && std::ferror(file);
-    std::free(line);
-    std::fclose(file);
-    if (failed) err(2, "%s", path);
+    if (!for_each_line(path, take)) err(2, "%s", path);
 }
 
 // The first line of a small /proc file, cut to `size`.
@@ -128,6 +119,9 @@ void take_init_attributes() {
     // CLEAR would keep an early kill the caller asked for: DEFAULT drops both.
     if (prctl(PR_MCE_KILL, PR_MCE_KILL_SET, PR_MCE_KILL_DEFAULT, 0, 0) != 0 && errno != EINVAL)
         err(2, "prctl PR_MCE_KILL");
+    // Merged pages are shared with other processes: a root tool's would be,
+    // and their timing tells others what it holds. EINVAL: a kernel without.
+    if (prctl(SET_MEMORY_MERGE, 0, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_SET_MEMORY_MERGE");
     take_init_value("/proc/1/oom_score_adj", "/proc/self/oom_score_adj", "");
     take_init_value("/proc/1/coredump_filter", "/proc/self/coredump_filter", "0x");
     take_new_keyrings();

@@ -45,26 +45,40 @@ inline ssize_t kernel_readlink(const char* path, char* buffer, std::size_t size)
 
 inline int kernel_socket(int domain, int type) { return static_cast<int>(syscall(SYS_socket, domain, type, 0)); }
 
-inline ssize_t kernel_sendto(int fd, const void* data, std::size_t size, int flags, const void* address,
-                             std::size_t address_size) {
-    return syscall(SYS_sendto, fd, data, size, flags, address, address_size);
+inline int kernel_setsockopt(int fd, int level, int name, const void* value, std::size_t size) {
+    return static_cast<int>(syscall(SYS_setsockopt, fd, level, name, value, size));
 }
 
-// The kernel's struct sched_attr as first published; later fields stay unset.
+inline ssize_t kernel_sendmsg(int fd, const void* message, int flags) {
+    return syscall(SYS_sendmsg, fd, message, flags);
+}
+
+// The kernel's struct sched_attr with the utilization clamps (Linux 5.3 on).
 struct KernelSchedAttr {
     std::uint32_t size, policy;
     std::uint64_t flags;
     std::int32_t nice;
     std::uint32_t priority;
     std::uint64_t runtime, deadline, period;
+    std::uint32_t util_min, util_max;
 };
-static_assert(sizeof(KernelSchedAttr) == 48);
+static_assert(sizeof(KernelSchedAttr) == 56);
+// The struct as first published: kernels before the clamps refuse a longer one.
+constexpr std::uint32_t SCHED_ATTR_SIZE_FIRST = 48;
+constexpr std::uint64_t SCHED_FLAG_UTIL_CLAMP = 0x20 | 0x40;  // minimum and maximum
+constexpr std::uint32_t UTIL_CLAMP_DEFAULT = 0xffffffff;      // "back to the default"
 
 // The scheduling calls of the root step: SCHED_OTHER at nice 0 for the
 // process (sched_setattr, or the two calls after it where that is missing),
-// and its CPUs.
-inline int kernel_normal_sched_attr() {
-    const KernelSchedAttr normal{sizeof(KernelSchedAttr), 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0};
+// and its CPUs. `reset_clamps`: also the default utilization clamps, which
+// only a kernel built with them knows.
+inline int kernel_normal_sched_attr(bool reset_clamps) {
+    KernelSchedAttr normal{SCHED_ATTR_SIZE_FIRST, 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0, 0, 0};
+    if (reset_clamps) {
+        normal.size = sizeof normal;
+        normal.flags = SCHED_FLAG_UTIL_CLAMP;
+        normal.util_min = normal.util_max = UTIL_CLAMP_DEFAULT;
+    }
     return static_cast<int>(syscall(SYS_sched_setattr, 0, &normal, 0));
 }
 
@@ -94,18 +108,27 @@ inline int kernel_set_cpus(const CpuSet& cpus) {
     return static_cast<int>(syscall(SYS_sched_setaffinity, 0, sizeof cpus, &cpus));
 }
 
-// CLOCK_REALTIME with 64-bit seconds on every machine.
-inline struct timespec kernel_realtime() {
-    struct {
-        std::int64_t seconds, nanoseconds;
-    } now{};
+// A clock with 64-bit seconds on every machine; false where the call fails.
+inline bool kernel_clock(clockid_t clock, std::int64_t (&time)[2]) {
 #ifdef SYS_clock_gettime64
-    syscall(SYS_clock_gettime64, CLOCK_REALTIME, &now);
+    return syscall(SYS_clock_gettime64, clock, time) == 0;
 #else
-    syscall(SYS_clock_gettime, CLOCK_REALTIME, &now);
+    return syscall(SYS_clock_gettime, clock, time) == 0;
 #endif
+}
+
+inline struct timespec kernel_realtime() {
+    std::int64_t now[2] = {};
+    kernel_clock(CLOCK_REALTIME, now);
     struct timespec value{};
-    value.tv_sec = static_cast<time_t>(now.seconds);
-    value.tv_nsec = static_cast<long>(now.nanoseconds);
+    value.tv_sec = static_cast<time_t>(now[0]);
+    value.tv_nsec = static_cast<long>(now[1]);
     return value;
+}
+
+// CLOCK_MONOTONIC in nanoseconds; 0 where the call fails.
+inline std::int64_t kernel_monotonic_ns() {
+    std::int64_t now[2] = {};
+    if (!kernel_clock(CLOCK_MONOTONIC, now)) return 0;
+    return now[0] * 1000000000 + now[1];
 }

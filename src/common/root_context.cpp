@@ -62,10 +62,16 @@ void take_init_limits() {
         if (setrlimit(static_cast<__rlimit_resource>(resource), &limits[resource]) != 0) err(2, "setrlimit");
 }
 
-// SCHED_OTHER at nice 0, no reset-on-fork, and (runtime 0) the default time
-// slice: sched_setscheduler would keep a slice the caller chose.
+// SCHED_OTHER at nice 0, no reset-on-fork, (runtime 0) the default time
+// slice and the default utilization clamps: sched_setscheduler would keep a
+// slice the caller chose, and a sched_setattr without clamps its clamps. A
+// kernel without clamps refuses them (EOPNOTSUPP, or EINVAL and E2BIG before
+// it knew them): it has none to keep.
 void take_normal_policy() {
-    if (kernel_normal_sched_attr() == 0) return;
+    if (kernel_normal_sched_attr(true) == 0) return;
+    if (errno == EOPNOTSUPP || errno == EINVAL || errno == E2BIG) {
+        if (kernel_normal_sched_attr(false) == 0) return;
+    }
     if (errno != ENOSYS) err(2, "sched_setattr");
     if (kernel_normal_policy() != 0) err(2, "sched_setscheduler");
     if (kernel_nice_zero() != 0) err(2, "setpriority");
