@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include "applets/applets.h"
+#include "audit/audit.h"
 #include "common/decimal.h"
 #include "common/process.h"
 #include "common/root_context.h"
-#include "common/system_log.h"
 
 namespace {
 

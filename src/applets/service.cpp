@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 #include "applets/applets.h"
+#include "audit/audit.h"
 #include "common/name_key.h"
 #include "common/process.h"
 #include "common/root_context.h"
-#include "common/system_log.h"
 
 namespace {
 

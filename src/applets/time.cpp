@@ -1,5 +1,6 @@
 // time: set the system clock, then copy it to the hardware clock.
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -7,11 +8,11 @@
 #include <unistd.h>
 
 #include "applets/applets.h"
+#include "audit/audit.h"
 #include "common/decimal.h"
 #include "common/kernel.h"
 #include "common/process.h"
 #include "common/root_context.h"
-#include "common/system_log.h"
 
 namespace {
 
@@ -27,25 +28,27 @@ constexpr char HWCLOCK_PATH[] = "/usr/sbin/hwclock";
 static_assert(sizeof(time_t) == 8, "the build asks for a 64-bit time_t (_TIME_BITS=64)");
 
 // A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z.
+// Any 64-bit seconds value, the one asked for included, shows as its date.
 struct UtcText {
-    char text[160] = {};  // any 64-bit year
+    char text[64] = {};
 
     explicit UtcText(const struct timespec& at) {
-        constexpr long long DAY = 86400;
-        // Every time the kernel keeps (up to the year 2262) has its day number in 32 bits.
-        const long days = static_cast<long>(at.tv_sec / DAY - (at.tv_sec % DAY < 0));
-        const long of_day = static_cast<long>(at.tv_sec - static_cast<long long>(days) * DAY);
+        constexpr std::int64_t DAY = 86400;
+        std::int64_t days = at.tv_sec / DAY, of_day = at.tv_sec % DAY;
+        if (of_day < 0) of_day += DAY, --days;
         // Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).
-        const long z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-        const long day_of_era = z - era * 146097;
-        const long year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-        const long day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-        const long shifted_month = (5 * day_of_year + 2) / 153;
-        const long day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-        const long month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-        const long year = year_of_era + era * 400 + (month <= 2);
-        std::snprintf(text, sizeof text, "%04ld-%02ld-%02ldT%02ld:%02ld:%02ld.%09ldZ", year, month, day, of_day / 3600,
-                      of_day / 60 % 60, of_day % 60, at.tv_nsec);
+        const std::int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
+        const std::int64_t day_of_era = z - era * 146097;
+        const std::int64_t year_of_era =
+            (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+        const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+        const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
+        const std::int64_t day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+        const std::int64_t month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+        const std::int64_t year = year_of_era + era * 400 + (month <= 2);
+        std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%09ldZ", static_cast<long long>(year),
+                      static_cast<int>(month), static_cast<int>(day), static_cast<int>(of_day / 3600),
+                      static_cast<int>(of_day / 60 % 60), static_cast<int>(of_day % 60), at.tv_nsec);
     }
 };
 
@@ -59,17 +62,20 @@ int applet_time(const AppletArgs& args) {
     if (!nanoseconds) errx(1, "cannot parse nanosecond parameter");
     if (*nanoseconds < 0 || *nanoseconds > MAX_NANOSECONDS) errx(1, "nanosecond value out of range");
 
-    const struct timespec now = {static_cast<time_t>(*seconds), *nanoseconds};
-    const struct timespec before = kernel_realtime();
-    if (clock_settime(CLOCK_REALTIME, &now) == -1) err(2, "failed to set time");
-    const struct timespec after = kernel_realtime();
-    identify_caller(args);
-    audit("clock set from %s to %s", UtcText(before).text, UtcText(after).text);
+    const struct timespec requested = {static_cast<time_t>(*seconds), *nanoseconds};
 
-    // The clock first: hwclock copies whatever the system clock holds. It
-    // runs in a child, as the service scripts do (see service.cpp).
+    identify_caller(args);
+    // Set as root, in a session of its own: from its first line on, the
+    // caller can neither signal it nor stop it before the clock is set. A
+    // child, as for the service scripts (see service.cpp).
     continue_in_waited_child();
     enter_root_context();
+    const struct timespec before = kernel_realtime();
+    audit("setting clock from %s to %s", UtcText(before).text, UtcText(requested).text);
+    if (clock_settime(CLOCK_REALTIME, &requested) == -1) err(2, "failed to set time");
+    audit("clock set from %s to %s", UtcText(before).text, UtcText(kernel_realtime()).text);
+
+    // hwclock copies whatever the system clock holds.
     audit("running %s --systohc", HWCLOCK_PATH);
     execl(HWCLOCK_PATH, HWCLOCK_PATH, "--systohc", static_cast<char*>(nullptr));
     err(2, "cannot launch hwclock");

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <err.h>
 
-#include "common/system_log.h"
+#include "audit/system_log.h"
 
 namespace {
 

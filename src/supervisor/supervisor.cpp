@@ -12,8 +12,8 @@
 #include <pwd.h>
 #include <vector>
 
+#include "audit/audit.h"
 #include "common/process.h"
-#include "common/system_log.h"
 #include "supervisor/config.h"
 #include "supervisor/program.h"
 #include "supervisor/report.h"

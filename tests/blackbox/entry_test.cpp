@@ -81,7 +81,7 @@ const std::string RESTARTING = "once exited(0), restarting", DISABLING = "once m
 
 TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
-    const std::string by_user = ": uid=1001 user=user pid=N parent=/.devroot/init args=";
+    const std::string by_user = ": uid=1001 user=user " + audit_identity() + " pid=N parent=/.devroot/init args=";
     const std::string notice = "authpriv.notice app[N]: ";
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
@@ -101,7 +101,8 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
          .check = logged({notice + "scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
                           notice + "running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"})},
         {.args = {"time", seconds, "0"}, .caller = user, .tools = {"hwclock"},
-         .check = logged({notice + "clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
+         .check = logged({notice + "setting clock from UTC to UTC" + by_user + "time " + seconds + " 0",
+                          notice + "clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
                           notice + "running /usr/sbin/hwclock --systohc" + by_user + "time " + seconds + " 0"})},
         // Called many times a second: no line.
         {.args = {"led", "beeper", "none"}, .caller = user, .leds = {{"/sys/class/leds/beeper/trigger", "none"}},
@@ -122,7 +123,8 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
                  root.configure("once /data/once\n", {"once"});
                  root.control("once", "remove-after 1\n");
              },
-         .check = logged({"authpriv.notice app[N]: supervisor started: uid=0 user=root pid=N parent=/.devroot/init args=",
+         .check = logged({"authpriv.notice app[N]: supervisor started: uid=0 user=root " + audit_identity() +
+                              " pid=N parent=/.devroot/init args=",
                           logged_at("daemon.warn", said(RESTARTING)), logged_at("daemon.warn", said(DISABLING)),
                           logged_at("daemon.notice", NO_CHILDREN)})},
     };

@@ -84,7 +84,8 @@ TEST(Fault, EntryAndSupervisor) {
          .fault = {.call = "read", .how = "error=EIO:when=2", .path = CONFIG_FILE}},
         {.label = "memory runs out while reading the configuration", .status = 128 + 6, .err = NO_MEMORY,
          .tools = {"unlock-datafs"}, .setup = [](const DeviceRoot& r) { r.configure("a /data/a\nb /data/b\n"); },
-         .fault = {.call = "getline", .how = "preload 2"}},
+         // The caller's identity takes five lines first: uid_map's (and its end), passwd's, loginuid's, sessionid's.
+         .fault = {.call = "getline", .how = "preload 6"}},
         {.label = "memory runs out for a program's name", .status = 128 + 6, .err = NO_MEMORY,
          .tools = {"unlock-datafs"},
          .setup = [](const DeviceRoot& r) { r.configure(std::string(2000000, 'n') + " /data/a\n"); },
@@ -209,10 +210,23 @@ TEST(Fault, ToolsRunAsRoot) {
     Row wait = step("waitpid", {.call = "wait4", .how = "error=EINVAL"}, EINVAL_TEXT);
     wait.tools = {"S50nginx"};
     rows.push_back(wait);
-    for (const std::string call : {"sched_setattr", "keyctl", "set_mempolicy"})
-        rows.push_back({.label = call + " missing from the kernel", .args = NGINX, .caller = AS_USER,
-                        .tools = {"S50nginx"}, .check = recorded("S50nginx", "policy", "0"),
-                        .fault = {.call = call, .how = "error=ENOSYS"}});
+    // A kernel without the call, or without the setting: nothing to reset.
+    const Strings raw{"-X", "raw"};  // strace's name for KSM's prctl differs from one release to the next
+    for (const Fault& missing : std::vector<Fault>{
+             {.call = "sched_setattr", .how = "error=ENOSYS"},
+             {.call = "keyctl", .how = "error=ENOSYS"},
+             {.call = "set_mempolicy", .how = "error=ENOSYS"},
+             {.call = "sched_setattr", .how = "error=EOPNOTSUPP", .at = "sched_setattr(0, {size=56"},
+             {.call = "sched_setattr", .how = "error=E2BIG", .at = "sched_setattr(0, {size=56"},
+             {.call = "prctl", .how = "error=EINVAL", .at = "prctl(0x43,", .strace = raw},
+         })
+        rows.push_back({.label = missing.call + " " + missing.how + " " + missing.at, .args = NGINX,
+                        .caller = AS_USER, .tools = {"S50nginx"}, .check = recorded("S50nginx", "policy", "0"),
+                        .fault = missing});
+    rows.push_back(step("prctl PR_SET_MEMORY_MERGE", {.call = "prctl", .at = "prctl(0x43,", .strace = raw}));
+    // Without clamps, and then failing without them too.
+    rows.push_back(step("sched_setattr", {.call = "sched_setattr", .how = "error=EOPNOTSUPP:when=1+"},
+                        "Operation not supported"));
     for (const std::string call : {"sched_setscheduler", "setpriority"})
         rows.push_back({.label = call + " after sched_setattr", .args = NGINX, .caller = AS_USER, .status = 2,
                         .err = said(call + ": " + EPERM_TEXT),

@@ -3,6 +3,7 @@
 // runs as root. A text that changes changes here alone.
 #pragma once
 
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,17 @@ inline std::string said_by(const std::string& program, const std::string& diagno
 // The same text as the system logger gets it at `level` ("daemon.err").
 inline std::string logged_at(const std::string& level, const std::string& diagnostic) {
     return level + " app[N]: " + diagnostic.substr(5, diagnostic.size() - 6);
+}
+
+// "auid=... ses=...": the audit login identity the test runs with, which
+// every caller it starts keeps, as the audit line shows it.
+inline std::string audit_identity() {
+    const auto id = [](const char* path) {
+        std::string value;
+        std::ifstream(path) >> value;
+        return value.empty() ? "?" : value == "4294967295" ? "unset" : value;
+    };
+    return "auid=" + id("/proc/self/loginuid") + " ses=" + id("/proc/self/sessionid");
 }
 
 // The top-level usage for argv[0] `program`.
