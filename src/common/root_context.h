@@ -11,7 +11,7 @@ enum class Session { Own, Callers };
 // session of its own (unless `Callers`); standard streams only where the
 // caller opened them in the right direction, /dev/null elsewhere; init's
 // resource limits and CPU affinity; SCHED_OTHER at nice 0 with the default
-// time slice and I/O priority; the kernel attributes of init_attributes.h;
+// time slice, utilization clamps and I/O priority; the kernel attributes of init_attributes.h;
 // file mode mask 022; working directory "/"; every signal at its default and
 // none blocked. Each step that fails ends the process with status 2. Call it
 // right before the exec of the tool, in a process that is not a process group
