@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-// Black-box tests need namespaces, mounts and chroot.
+// Black-box tests need namespaces, mounts and pivot_root.
 #define REQUIRE_ROOT()                                                                     \
     do {                                                                                   \
         if (geteuid() != 0) GTEST_SKIP() << "needs root: runs the app in a device root"; \
