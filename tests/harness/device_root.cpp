@@ -284,6 +284,7 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
     if (o.cgroup2) argv.push_back("--cgroup2");
     if (o.syslog) argv.push_back("--syslog");
+    if (o.kmsg) argv.push_back("--kmsg");
     argv.insert(argv.end(), {"--result", "/.devroot/result", "--user", user_spec(o.user), "--cwd", o.cwd});
     if (!o.delegate.empty()) argv.insert(argv.end(), {"--delegate", o.delegate});
     std::vector<std::string> command = given;
@@ -353,6 +354,9 @@ std::string mask_number_after(std::string text, std::string_view prefix) {
     return text;
 }
 
+// A line as the tests compare it: the app's pid and the caller's are "N".
+std::string masked_pids(const std::string& line) { return mask_number_after(mask_number_after(line, " app["), " pid="); }
+
 }  // namespace
 
 std::vector<std::string> DeviceRoot::log_lines() const {
@@ -363,8 +367,32 @@ std::vector<std::string> DeviceRoot::log_lines() const {
         const std::size_t tag = text.find(" app[");
         if (tag == std::string::npos) continue;
         const std::size_t level = text.rfind(' ', tag - 1);
-        std::string line = text.substr(level + 1);
-        lines.push_back(mask_number_after(mask_number_after(line, " app["), " pid="));
+        lines.push_back(masked_pids(text.substr(level + 1)));
+    }
+    return lines;
+}
+
+std::vector<std::string> DeviceRoot::kmsg_lines() const {
+    // The names busybox syslogd gives, so that a line reads the same in either log.
+    static const char* const facilities[24] = {"kern", "user", "mail", "daemon", "auth", "syslog", "lpr", "news",
+                                               "uucp", "cron", "authpriv", "ftp", nullptr, nullptr, nullptr, nullptr,
+                                               "local0", "local1", "local2", "local3", "local4", "local5", "local6",
+                                               "local7"};
+    static const char* const levels[8] = {"emerg", "alert", "crit", "err", "warn", "notice", "info", "debug"};
+    std::vector<std::string> lines;
+    std::istringstream log(read("/records/kmsg"));
+    for (std::string text; std::getline(log, text);) {
+        std::size_t close = 1;
+        while (close < text.size() && std::isdigit(static_cast<unsigned char>(text[close]))) ++close;
+        const bool tagged = text.rfind('<', 0) == 0 && close > 1 && close < 5 && close < text.size() && text[close] == '>';
+        const int priority = tagged ? std::stoi(text.substr(1, close - 1)) : -1;
+        const char* facility = priority >= 0 && priority / 8 < 24 ? facilities[priority / 8] : nullptr;
+        if (!facility) {
+            lines.push_back(text);
+            continue;
+        }
+        const std::string line = std::string(facility) + "." + levels[priority % 8] + " " + text.substr(close + 1);
+        lines.push_back(masked_pids(line));
     }
     return lines;
 }

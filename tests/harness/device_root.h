@@ -51,7 +51,8 @@ struct RunOptions {
     double timeout = 0;             // then send `signal` to the app
     int signal = 9;
     double linger = 0;              // how long to wait for background processes
-    bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog
+    bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog; implies kmsg
+    bool kmsg = false;              // the root's /dev/kmsg is read (kmsg_lines()); unread, it refuses writers
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
     int streams = -1;               // when set: this descriptor is fds 0-2 (a terminal, say)
@@ -105,6 +106,10 @@ struct DeviceRoot {
     // What the app sent the system logger: "FACILITY.LEVEL TEXT" a line, with
     // its pid shown as "app[N]" and the caller's as "pid=N".
     std::vector<std::string> log_lines() const;
+    // What was written to the root's own kernel log (RunOptions::kmsg), a
+    // line each, "<PRI>app[N]: TEXT" shown as log_lines() shows a line. A
+    // line of another shape is kept as written.
+    std::vector<std::string> kmsg_lines() const;
     std::vector<Record> records_of(std::string_view tool, std::string_view event = "start") const;
 };
 
