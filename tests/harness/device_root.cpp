@@ -182,6 +182,15 @@ bool cgroup2_available() {
     return false;
 }
 
+// Where device-root looks for it.
+bool rsyslog_available() {
+    const char* unpacked = std::getenv("DEVROOT_RSYSLOG");
+    const std::string dir = unpacked && *unpacked
+                                ? unpacked
+                                : std::filesystem::path(DEVICE_ROOT_TOOL).parent_path().string() + "/../../build/rsyslog";
+    return access((dir + "/.complete").c_str(), F_OK) == 0;
+}
+
 bool screen_available() { return !screen_library().empty(); }
 
 void give_screen(const DeviceRoot& root, const std::string& resolution) {
@@ -283,7 +292,8 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
 RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
     if (o.cgroup2) argv.push_back("--cgroup2");
-    if (o.syslog) argv.push_back("--syslog");
+    if (o.syslog || o.rsyslog) argv.push_back("--syslog");
+    if (o.rsyslog) argv.push_back("rsyslog");
     if (o.kmsg) argv.push_back("--kmsg");
     argv.insert(argv.end(), {"--result", "/.devroot/result", "--user", user_spec(o.user), "--cwd", o.cwd});
     if (!o.delegate.empty()) argv.insert(argv.end(), {"--delegate", o.delegate});
@@ -395,6 +405,18 @@ std::vector<std::string> DeviceRoot::kmsg_lines() const {
         lines.push_back(masked_pids(line));
     }
     return lines;
+}
+
+std::vector<Record> DeviceRoot::log_credentials() const {
+    std::vector<Record> senders;
+    std::istringstream log(read("/records/syslog-trusted"));
+    for (std::string text; std::getline(log, text);) {
+        Record sender = parse_record(text);
+        for (auto& [key, value] : sender.fields)
+            if (key == "line") value = masked_pids(value);
+        if (sender.get("line").find(" app[") != std::string::npos) senders.push_back(std::move(sender));
+    }
+    return senders;
 }
 
 std::vector<Record> DeviceRoot::records_of(std::string_view tool, std::string_view event) const {

@@ -52,6 +52,8 @@ struct RunOptions {
     int signal = 9;
     double linger = 0;              // how long to wait for background processes
     bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog; implies kmsg
+    bool rsyslog = false;           // that logger is Debian's rsyslogd (rsyslog_available()), which also
+                                    // keeps each line's sender (log_credentials()); implies syslog
     bool kmsg = false;              // the root's /dev/kmsg is read (kmsg_lines()); unread, it refuses writers
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
@@ -110,6 +112,12 @@ struct DeviceRoot {
     // line each, "<PRI>app[N]: TEXT" shown as log_lines() shows a line. A
     // line of another shape is kept as written.
     std::vector<std::string> kmsg_lines() const;
+    // Each line the app sent rsyslog (RunOptions::rsyslog), with who sent it:
+    // "line" as log_lines() shows it, "tag_pid" the pid its tag names, and
+    // "pid", "uid" and "gid" the sender's credentials that the kernel put on
+    // the datagram (its own, or those it claimed with SCM_CREDENTIALS and the
+    // kernel let it claim), all unmasked.
+    std::vector<Record> log_credentials() const;
     std::vector<Record> records_of(std::string_view tool, std::string_view event = "start") const;
 };
 
@@ -123,6 +131,9 @@ bool emulated();
 // Whether this machine has a cgroup v2 hierarchy, of which a run can have one
 // cgroup as its own hierarchy (RunOptions::cgroup2).
 bool cgroup2_available();
+// Whether Debian's rsyslog is there for RunOptions::rsyslog: unpacked by
+// tests/harness/fetch-rsyslog into build/rsyslog (or $DEVROOT_RSYSLOG).
+bool rsyslog_available();
 // Whether root here may raise hard resource limits (CAP_SYS_RESOURCE in the
 // bounding set, which a container may lack).
 bool root_lifts_limits();
