@@ -185,9 +185,8 @@ bool cgroup2_available() {
 // Where device-root looks for it.
 bool rsyslog_available() {
     const char* unpacked = std::getenv("DEVROOT_RSYSLOG");
-    const std::string dir = unpacked && *unpacked
-                                ? unpacked
-                                : std::filesystem::path(DEVICE_ROOT_TOOL).parent_path().string() + "/../../build/rsyslog";
+    const std::filesystem::path harness = std::filesystem::path(DEVICE_ROOT_TOOL).parent_path();
+    const std::string dir = unpacked && *unpacked ? unpacked : (harness / "../../build/rsyslog").string();
     return access((dir + "/.complete").c_str(), F_OK) == 0;
 }
 
@@ -365,7 +364,9 @@ std::string mask_number_after(std::string text, std::string_view prefix) {
 }
 
 // A line as the tests compare it: the app's pid and the caller's are "N".
-std::string masked_pids(const std::string& line) { return mask_number_after(mask_number_after(line, " app["), " pid="); }
+std::string masked_pids(const std::string& line) {
+    return mask_number_after(mask_number_after(line, " app["), " pid=");
+}
 
 }  // namespace
 
@@ -394,7 +395,8 @@ std::vector<std::string> DeviceRoot::kmsg_lines() const {
     for (std::string text; std::getline(log, text);) {
         std::size_t close = 1;
         while (close < text.size() && std::isdigit(static_cast<unsigned char>(text[close]))) ++close;
-        const bool tagged = text.rfind('<', 0) == 0 && close > 1 && close < 5 && close < text.size() && text[close] == '>';
+        const bool tagged =
+            text.rfind('<', 0) == 0 && close > 1 && close < 5 && close < text.size() && text[close] == '>';
         const int priority = tagged ? std::stoi(text.substr(1, close - 1)) : -1;
         const char* facility = priority >= 0 && priority / 8 < 24 ? facilities[priority / 8] : nullptr;
         if (!facility) {

@@ -54,7 +54,8 @@ struct RunOptions {
     bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog; implies kmsg
     bool rsyslog = false;           // that logger is Debian's rsyslogd (rsyslog_available()), which also
                                     // keeps each line's sender (log_credentials()); implies syslog
-    bool kmsg = false;              // the root's /dev/kmsg is read (kmsg_lines()); unread, it refuses writers
+    bool kmsg = false;              // the root's /dev/kmsg is read (kmsg_lines()) on its own time, as the
+                                    // logger writes: give the run a linger. Unread, it refuses writers
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
     int streams = -1;               // when set: this descriptor is fds 0-2 (a terminal, say)
@@ -108,15 +109,15 @@ struct DeviceRoot {
     // What the app sent the system logger: "FACILITY.LEVEL TEXT" a line, with
     // its pid shown as "app[N]" and the caller's as "pid=N".
     std::vector<std::string> log_lines() const;
-    // What was written to the root's own kernel log (RunOptions::kmsg), a
-    // line each, "<PRI>app[N]: TEXT" shown as log_lines() shows a line. A
-    // line of another shape is kept as written.
+    // What was written to the root's own kernel log (RunOptions::kmsg), up to
+    // each newline (the app ends each write with one), "<PRI>app[N]: TEXT"
+    // shown as log_lines() shows a line. A line of another shape stays as written.
     std::vector<std::string> kmsg_lines() const;
     // Each line the app sent rsyslog (RunOptions::rsyslog), with who sent it:
     // "line" as log_lines() shows it, "tag_pid" the pid its tag names, and
     // "pid", "uid" and "gid" the sender's credentials that the kernel put on
     // the datagram (its own, or those it claimed with SCM_CREDENTIALS and the
-    // kernel let it claim), all unmasked.
+    // kernel let it claim), those numbers unmasked.
     std::vector<Record> log_credentials() const;
     std::vector<Record> records_of(std::string_view tool, std::string_view event = "start") const;
 };
