@@ -1,4 +1,5 @@
-# Sourced by tools/run-tests and tools/demo: the Debian packages a fresh
+# Sourced by tools/run-tests, tools/demo, the test stages and
+# tests/harness/fetch-rsyslog: the Debian packages a fresh
 # Debian 12 or 13 machine needs, installed only when missing.
 
 BASE_PACKAGES=(cmake ninja-build g++ gcc libgtest-dev libgmock-dev util-linux)
@@ -25,6 +26,26 @@ missing_packages() {
     done
 }
 
+# apt_update: apt-get update, tried again after a pause while a mirror is
+# between two states of the archive ("Mirror sync in progress", "File has
+# unexpected size"), which mostly passes within minutes. When it does not,
+# apt keeps the lists it had for those files: the install goes on with them
+# and fails only if they cannot serve it. Any other failure fails at once.
+apt_update() {
+    local try said
+    for try in 1 2 3 4; do
+        said=$(apt-get update -qq 2>&1) && { [ -z "$said" ] || echo "$said" >&2; return 0; }
+        echo "$said" >&2
+        grep -qE 'Mirror sync in progress|File has unexpected size|Hash Sum mismatch' <<< "$said" || return 1
+        if [ "$try" = 4 ]; then
+            echo "$WHO: a mirror is still being updated: going on with the package lists apt has" >&2
+            return 0
+        fi
+        echo "$WHO: a mirror is being updated (above): apt-get update again in 30 s, retry $try of 3" >&2
+        sleep 30
+    done
+}
+
 # refresh_package_lists NAME...: reads the archive's lists, to install NAME...
 refresh_package_lists() {
     if [ "$(id -u)" != 0 ]; then
@@ -32,7 +53,7 @@ refresh_package_lists() {
         return 1
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq ||
+    apt_update ||
         { echo "$WHO: apt-get update failed (above), so no package can be installed" >&2; return 1; }
 }
 
@@ -84,6 +105,16 @@ install_packages() {
     fi
     # shellcheck disable=SC2086
     install_available $missing
+}
+
+# Debian's rsyslog for the black-box rows that need a logger reading each
+# sender's credentials: unpacked into build/rsyslog, never installed.
+fetch_rsyslog() {
+    if [ "$(id -u)" != 0 ]; then
+        echo "$WHO: not root, so no rsyslog fetched (the black-box suite skips without root anyway)"
+        return 0
+    fi
+    tests/harness/fetch-rsyslog build/rsyslog
 }
 
 build_native() {

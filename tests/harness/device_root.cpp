@@ -182,6 +182,14 @@ bool cgroup2_available() {
     return false;
 }
 
+// Where device-root looks for it.
+bool rsyslog_available() {
+    const char* unpacked = std::getenv("DEVROOT_RSYSLOG");
+    const std::filesystem::path harness = std::filesystem::path(DEVICE_ROOT_TOOL).parent_path();
+    const std::string dir = unpacked && *unpacked ? unpacked : (harness / "../../build/rsyslog").string();
+    return access((dir + "/.complete").c_str(), F_OK) == 0;
+}
+
 bool screen_available() { return !screen_library().empty(); }
 
 void give_screen(const DeviceRoot& root, const std::string& resolution) {
@@ -283,7 +291,9 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
 RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
     if (o.cgroup2) argv.push_back("--cgroup2");
-    if (o.syslog) argv.push_back("--syslog");
+    if (o.syslog || o.rsyslog) argv.push_back("--syslog");
+    if (o.rsyslog) argv.push_back("rsyslog");
+    if (o.kmsg) argv.push_back("--kmsg");
     argv.insert(argv.end(), {"--result", "/.devroot/result", "--user", user_spec(o.user), "--cwd", o.cwd});
     if (!o.delegate.empty()) argv.insert(argv.end(), {"--delegate", o.delegate});
     std::vector<std::string> command = given;
@@ -353,6 +363,11 @@ std::string mask_number_after(std::string text, std::string_view prefix) {
     return text;
 }
 
+// A line as the tests compare it: the app's pid and the caller's are "N".
+std::string masked_pids(const std::string& line) {
+    return mask_number_after(mask_number_after(line, " app["), " pid=");
+}
+
 }  // namespace
 
 std::vector<std::string> DeviceRoot::log_lines() const {
@@ -363,10 +378,47 @@ std::vector<std::string> DeviceRoot::log_lines() const {
         const std::size_t tag = text.find(" app[");
         if (tag == std::string::npos) continue;
         const std::size_t level = text.rfind(' ', tag - 1);
-        std::string line = text.substr(level + 1);
-        lines.push_back(mask_number_after(mask_number_after(line, " app["), " pid="));
+        lines.push_back(masked_pids(text.substr(level + 1)));
     }
     return lines;
+}
+
+std::vector<std::string> DeviceRoot::kmsg_lines() const {
+    // The names busybox syslogd gives, so that a line reads the same in either log.
+    static const char* const facilities[24] = {"kern", "user", "mail", "daemon", "auth", "syslog", "lpr", "news",
+                                               "uucp", "cron", "authpriv", "ftp", nullptr, nullptr, nullptr, nullptr,
+                                               "local0", "local1", "local2", "local3", "local4", "local5", "local6",
+                                               "local7"};
+    static const char* const levels[8] = {"emerg", "alert", "crit", "err", "warn", "notice", "info", "debug"};
+    std::vector<std::string> lines;
+    std::istringstream log(read("/records/kmsg"));
+    for (std::string text; std::getline(log, text);) {
+        std::size_t close = 1;
+        while (close < text.size() && std::isdigit(static_cast<unsigned char>(text[close]))) ++close;
+        const bool tagged =
+            text.rfind('<', 0) == 0 && close > 1 && close < 5 && close < text.size() && text[close] == '>';
+        const int priority = tagged ? std::stoi(text.substr(1, close - 1)) : -1;
+        const char* facility = priority >= 0 && priority / 8 < 24 ? facilities[priority / 8] : nullptr;
+        if (!facility) {
+            lines.push_back(text);
+            continue;
+        }
+        const std::string line = std::string(facility) + "." + levels[priority % 8] + " " + text.substr(close + 1);
+        lines.push_back(masked_pids(line));
+    }
+    return lines;
+}
+
+std::vector<Record> DeviceRoot::log_credentials() const {
+    std::vector<Record> senders;
+    std::istringstream log(read("/records/syslog-trusted"));
+    for (std::string text; std::getline(log, text);) {
+        Record sender = parse_record(text);
+        for (auto& [key, value] : sender.fields)
+            if (key == "line") value = masked_pids(value);
+        if (sender.get("line").find(" app[") != std::string::npos) senders.push_back(std::move(sender));
+    }
+    return senders;
 }
 
 std::vector<Record> DeviceRoot::records_of(std::string_view tool, std::string_view event) const {

@@ -11,7 +11,7 @@
 
 #include <gtest/gtest.h>
 
-// Black-box tests need namespaces, mounts and chroot.
+// Black-box tests need namespaces, mounts and pivot_root.
 #define REQUIRE_ROOT()                                                                     \
     do {                                                                                   \
         if (geteuid() != 0) GTEST_SKIP() << "needs root: runs the app in a device root"; \
@@ -51,7 +51,11 @@ struct RunOptions {
     double timeout = 0;             // then send `signal` to the app
     int signal = 9;
     double linger = 0;              // how long to wait for background processes
-    bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog
+    bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog; implies kmsg
+    bool rsyslog = false;           // that logger is Debian's rsyslogd (rsyslog_available()), which also
+                                    // keeps each line's sender (log_credentials()); implies syslog
+    bool kmsg = false;              // the root's /dev/kmsg is read (kmsg_lines()) on its own time, as the
+                                    // logger writes: give the run a linger. Unread, it refuses writers
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
     int streams = -1;               // when set: this descriptor is fds 0-2 (a terminal, say)
@@ -105,6 +109,16 @@ struct DeviceRoot {
     // What the app sent the system logger: "FACILITY.LEVEL TEXT" a line, with
     // its pid shown as "app[N]" and the caller's as "pid=N".
     std::vector<std::string> log_lines() const;
+    // What was written to the root's own kernel log (RunOptions::kmsg), up to
+    // each newline (the app ends each write with one), "<PRI>app[N]: TEXT"
+    // shown as log_lines() shows a line. A line of another shape stays as written.
+    std::vector<std::string> kmsg_lines() const;
+    // Each line the app sent rsyslog (RunOptions::rsyslog), with who sent it:
+    // "line" as log_lines() shows it, "tag_pid" the pid its tag names, and
+    // "pid", "uid" and "gid" the sender's credentials that the kernel put on
+    // the datagram (its own, or those it claimed with SCM_CREDENTIALS and the
+    // kernel let it claim), those numbers unmasked.
+    std::vector<Record> log_credentials() const;
     std::vector<Record> records_of(std::string_view tool, std::string_view event = "start") const;
 };
 
@@ -118,6 +132,9 @@ bool emulated();
 // Whether this machine has a cgroup v2 hierarchy, of which a run can have one
 // cgroup as its own hierarchy (RunOptions::cgroup2).
 bool cgroup2_available();
+// Whether Debian's rsyslog is there for RunOptions::rsyslog: unpacked by
+// tests/harness/fetch-rsyslog into build/rsyslog (or $DEVROOT_RSYSLOG).
+bool rsyslog_available();
 // Whether root here may raise hard resource limits (CAP_SYS_RESOURCE in the
 // bounding set, which a container may lack).
 bool root_lifts_limits();

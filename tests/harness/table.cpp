@@ -34,10 +34,12 @@ std::string label_of(const Row& row) {
 
 namespace {
 
-// Size, time, mode and owner of everything in the root but the records,
-// the harness's own files and the LED files (compared by content).
+// Size, time, mode and owner of everything in the root but the records
+// (the kernel log a FIFO, whose time a write moves), the harness's own files
+// and the LED files (compared by content).
 Files snapshot(const DeviceRoot& root) {
-    static const std::set<std::string> skipped = {"/records", "/proc", "/.devroot/usr-work", "/.devroot/result"};
+    static const std::set<std::string> skipped = {"/records", "/dev/kmsg", "/proc", "/.devroot/usr-work",
+                                                  "/.devroot/result"};
     Files files;
     for (auto it = fs::recursive_directory_iterator(root.dir); it != fs::recursive_directory_iterator(); ++it) {
         std::string inside = it->path().string().substr(root.dir.size());
