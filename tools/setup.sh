@@ -41,8 +41,8 @@ apt_update() {
             echo "$WHO: a mirror is still being updated: going on with the package lists apt has" >&2
             return 0
         fi
-        echo "$WHO: a mirror is being updated (above): apt-get update again in 30 s, retry $try of 3" >&2
-        sleep 30
+        echo "$WHO: a mirror is being updated (above): apt-get update again in 15 s, retry $try of 3" >&2
+        sleep 15
     done
 }
 
