@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +84,9 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
     const std::string by_user = ": uid=1001 user=user " + audit_identity() + " pid=N parent=/.devroot/init args=";
     const std::string notice = "authpriv.notice app[N]: ";
+    const std::string own_login = audit_login_uid() == "unset" ? "1001" : audit_login_uid();
+    const std::string by_own_login =
+        ": uid=1001 user=user auid=" + own_login + " ses=N pid=N parent=/.devroot/init args=";
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     const std::string seconds = std::to_string(now.tv_sec);  // the time the clock already has
@@ -104,6 +108,14 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
          .check = logged({notice + "setting clock from UTC to UTC" + by_user + "time " + seconds + " 0",
                           notice + "clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
                           notice + "running /usr/sbin/hwclock --systohc" + by_user + "time " + seconds + " 0"})},
+        // A caller that gave itself the audit login uid it lacked, as any
+        // process may once; the session is then the kernel's new one.
+        {.label = "reboot, a login uid of the caller's own", .caller = user,
+         .command = {"/bin/bash", "-c",
+                     "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; " + shell_exec_app("app") + " reboot 0"},
+         .tools = {"reboot"},
+         .check = logged({notice + "scheduled /usr/sbin/reboot in 0 s" + by_own_login + "reboot 0",
+                          notice + "running /usr/sbin/reboot" + by_own_login + "reboot 0"})},
         // Called many times a second: no line.
         {.args = {"led", "beeper", "none"}, .caller = user, .leds = {{"/sys/class/leds/beeper/trigger", "none"}},
          .check = logged({})},
@@ -138,7 +150,8 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
-// A logger that never reads holds up nothing: the line is dropped.
+// A logger that never reads holds up no applet for more than the second it
+// may wait: the lines go to the kernel log instead.
 TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
     int logger = -1, filler = -1;
     const auto fill_logger = [&](const DeviceRoot& root) {
@@ -154,13 +167,49 @@ TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
         while (sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address) == 1) {
         }
     };
+    const auto kept = [](const Strings& lines) {
+        return [=](const DeviceRoot& root, const RunResult& r) {
+            Strings seen;
+            for (const std::string& line : root.kmsg_lines()) seen.push_back(line.substr(0, line.find(':', 30)));
+            EXPECT_EQ(seen, lines);
+            EXPECT_LT(r.elapsed_ms, 3000) << "a second's wait, and the start of a loaded or emulated app";
+        };
+    };
     // A blocked send would hang the applet until the timeout kills it.
-    const RunOptions user{.user = "user", .timeout = 30, .linger = 5};
-    run_table({{.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"}},
-               {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"}}},
+    const RunOptions user{.user = "user", .timeout = 30, .linger = 5, .kmsg = true};
+    run_table({{.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"},
+                .check = kept({"authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s",
+                               "authpriv.notice app[N]: running /usr/sbin/reboot"})},
+               {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"},
+                .check = kept({"authpriv.notice app[N]: running /etc/init.d/S38modem start"})}},
               {.setuid = true, .prepare = fill_logger});
     close(filler);
     close(logger);
+}
+
+// Senders of the caller's own keep the logger's queue full: every line of 20
+// calls reaches the logger or the kernel log, and none holds its caller up
+// much past the second it may wait.
+TEST(Entry, AFloodedSystemLoggerLosesNoLine) {
+    if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
+    const std::string calls = "for i in 1 2 3 4; do (yes flood | logger -u /dev/log) & done; sleep 0.5; "
+                              "for i in $(seq 20); do start=$(date +%s%N); (" +
+                              shell_exec_app("app") +
+                              " reboot 0); ms=$((($(date +%s%N) - start) / 1000000)); "
+                              "[ $ms -lt 3000 ] || echo \"call $i: $ms ms\"; done";
+    const Check every_line = [](const DeviceRoot& root, const RunResult&) {
+        Strings lines = root.log_lines();
+        const Strings kept = root.kmsg_lines();
+        lines.insert(lines.end(), kept.begin(), kept.end());
+        for (const std::string what : {": scheduled /usr/sbin/reboot in 0 s: ", ": running /usr/sbin/reboot: "})
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [&](const std::string& line) { return line.find(what) != std::string::npos; }),
+                      20)
+                << what;
+    };
+    run_table({{.label = "20 reboots", .caller = {.user = "user", .linger = 2, .syslog = true},
+                .command = {"/bin/bash", "-c", calls}, .tools = Strings(20, "reboot"), .check = every_line}},
+              {.setuid = true});
 }
 
 // Only argv[0] exactly "/app/bin/app" is the supervisor, whatever follows it:

@@ -363,9 +363,10 @@ std::string mask_number_after(std::string text, std::string_view prefix) {
     return text;
 }
 
-// A line as the tests compare it: the app's pid and the caller's are "N".
+// A line as the tests compare it: the app's pid, the caller's and its audit
+// session are "N".
 std::string masked_pids(const std::string& line) {
-    return mask_number_after(mask_number_after(line, " app["), " pid=");
+    return mask_number_after(mask_number_after(mask_number_after(line, " app["), " pid="), " ses=");
 }
 
 }  // namespace

@@ -107,7 +107,8 @@ struct DeviceRoot {
 
     std::vector<Record> records() const;
     // What the app sent the system logger: "FACILITY.LEVEL TEXT" a line, with
-    // its pid shown as "app[N]" and the caller's as "pid=N".
+    // its pid shown as "app[N]", the caller's as "pid=N" and its audit
+    // session as "ses=N".
     std::vector<std::string> log_lines() const;
     // What was written to the root's own kernel log (RunOptions::kmsg), up to
     // each newline (the app ends each write with one), "<PRI>app[N]: TEXT"

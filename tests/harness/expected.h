@@ -21,15 +21,17 @@ inline std::string logged_at(const std::string& level, const std::string& diagno
     return level + " app[N]: " + diagnostic.substr(5, diagnostic.size() - 6);
 }
 
-// "auid=... ses=...": the audit login identity the test runs with, which
-// every caller it starts keeps, as the audit line shows it.
+// The audit login user id the test runs with, which every caller it starts
+// keeps: "unset", or the number.
+inline std::string audit_login_uid() {
+    std::string value;
+    std::ifstream("/proc/self/loginuid") >> value;
+    return value == "4294967295" ? "unset" : value;
+}
+// "auid=... ses=..." of such a caller, as the audit line shows it (its
+// session number masked as log_lines() masks it).
 inline std::string audit_identity() {
-    const auto id = [](const char* path) {
-        std::string value;
-        std::ifstream(path) >> value;
-        return value.empty() ? "?" : value == "4294967295" ? "unset" : value;
-    };
-    return "auid=" + id("/proc/self/loginuid") + " ses=" + id("/proc/self/sessionid");
+    return "auid=" + audit_login_uid() + " ses=" + (audit_login_uid() == "unset" ? "unset" : "N");
 }
 
 // The top-level usage for argv[0] `program`.
