@@ -12,7 +12,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -83,9 +82,6 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
     const std::string by_user = ": uid=1001 user=user pid=N parent=/.devroot/init args=";
     const std::string notice = "authpriv.notice app[N]: ";
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const std::string seconds = std::to_string(now.tv_sec);  // the time the clock already has
     const std::string huge(100000, 'z');
     Strings many{"watchdog"};
     many.insert(many.end(), 8, huge);
@@ -100,9 +96,9 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
         {.label = "poweroff, a line break", .args = {"poweroff", "\n 0"}, .caller = user, .tools = {"poweroff"},
          .check = logged({notice + "scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
                           notice + "running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"})},
-        {.args = {"time", seconds, "0"}, .caller = user, .tools = {"hwclock"},
-         .check = logged({notice + "clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
-                          notice + "running /usr/sbin/hwclock --systohc" + by_user + "time " + seconds + " 0"})},
+        {.args = {"time", "1796601600", "0"}, .caller = user, .tools = {"hwclock"}, .clock = "set 1796601600 0",
+         .check = logged({notice + "clock set from UTC to UTC" + by_user + "time 1796601600 0",
+                          notice + "running /usr/sbin/hwclock --systohc" + by_user + "time 1796601600 0"})},
         // Called many times a second: no line.
         {.args = {"led", "beeper", "none"}, .caller = user, .leds = {{"/sys/class/leds/beeper/trigger", "none"}},
          .check = logged({})},
@@ -264,7 +260,7 @@ TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
         rows.push_back({.label = t.applet,
                         .caller = with_screen_for(t, {.user = "user", .blocked = {SIGTERM, SIGHUP, SIGUSR1}, .linger = 5}),
                         .command = {"/bin/bash", "-c", CARELESS_CALLER + shell_exec_app("app") + " " + t.applet},
-                        .tools = {t.name},
+                        .tools = {t.name}, .clock = t.clock,
                         .setup =
                             [t, bytes](const DeviceRoot& root) {
                                 if (bytes) root.control(t.name, "write " + std::to_string(bytes));
@@ -380,7 +376,7 @@ void expect_kernel_view_of_a_service(bool delegated) {
                         .caller = with_screen_for(t, {.user = "user", .linger = 5, .hostile = true, .cgroup2 = delegated,
                                                       .delegate = delegated ? "caller" : ""}),
                         .command = {"/bin/bash", "-c", shell_exec_app("app") + " " + t.applet},
-                        .tools = {t.name, t.name},
+                        .tools = {t.name, t.name}, .clock = t.clock,
                         .setup =
                             [t, delegated](const DeviceRoot& root) {
                                 auto r = root.run_command({t.path}, {.session = true, .cgroup2 = delegated});
@@ -463,7 +459,7 @@ TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
                             .caller = {.user = "user", .linger = 10, .stdin_pipe = pipes, .stdin_text = text},
                             .command = perl_caller(perl, t.applet),
                             .err = pipes ? t.name + " err\n" : "",
-                            .out = pipes ? t.name + " out\n" : "",
+                            .out = pipes ? t.name + " out\n" : "", .clock = t.clock,
                             .setup =
                                 [t](const DeviceRoot& root) {
                                     for (const auto& [path, file] : ROOTS_FILES) root.write(path, file.first, file.second);
@@ -537,7 +533,7 @@ TEST(Entry, TheCallerKeepsItsOwnPriorities) {
                                         shell_exec_app("app") + " " + t.applet +
                                         "); for i in $(seq 100); do grep -qs tool=" + t.name +
                                         " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\""},
-                        .out = "19 idle\n", .tools = {t.name}});
+                        .out = "19 idle\n", .tools = {t.name}, .clock = t.clock});
     run_table(rows, {.setuid = true});
 }
 
