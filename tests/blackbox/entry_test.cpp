@@ -13,7 +13,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -87,9 +86,6 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     const std::string own_login = audit_login_uid() == "unset" ? "1001" : audit_login_uid();
     const std::string by_own_login =
         ": uid=1001 user=user auid=" + own_login + " ses=N pid=N parent=/.devroot/init args=";
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const std::string seconds = std::to_string(now.tv_sec);  // the time the clock already has
     const std::string huge(100000, 'z');
     Strings many{"watchdog"};
     many.insert(many.end(), 8, huge);
@@ -104,10 +100,10 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
         {.label = "poweroff, a line break", .args = {"poweroff", "\n 0"}, .caller = user, .tools = {"poweroff"},
          .check = logged({notice + "scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
                           notice + "running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"})},
-        {.args = {"time", seconds, "0"}, .caller = user, .tools = {"hwclock"},
-         .check = logged({notice + "setting clock from UTC to UTC" + by_user + "time " + seconds + " 0",
-                          notice + "clock set from UTC to UTC" + by_user + "time " + seconds + " 0",
-                          notice + "running /usr/sbin/hwclock --systohc" + by_user + "time " + seconds + " 0"})},
+        {.args = {"time", "1796601600", "0"}, .caller = user, .tools = {"hwclock"}, .clock = "set 1796601600 0",
+         .check = logged({notice + "setting clock from UTC to UTC" + by_user + "time 1796601600 0",
+                          notice + "clock set from UTC to UTC" + by_user + "time 1796601600 0",
+                          notice + "running /usr/sbin/hwclock --systohc" + by_user + "time 1796601600 0"})},
         // A caller that gave itself the audit login uid it lacked, as any
         // process may once; the session is then the kernel's new one.
         {.label = "reboot, a login uid of the caller's own", .caller = user,
@@ -315,7 +311,7 @@ TEST(Entry, ToolsRunAsRootStartAsInitWouldStartThem) {
         rows.push_back({.label = t.applet,
                         .caller = with_screen_for(t, {.user = "user", .blocked = {SIGTERM, SIGHUP, SIGUSR1}, .linger = 5}),
                         .command = {"/bin/bash", "-c", CARELESS_CALLER + shell_exec_app("app") + " " + t.applet},
-                        .tools = {t.name},
+                        .tools = {t.name}, .clock = t.clock,
                         .setup =
                             [t, bytes](const DeviceRoot& root) {
                                 if (bytes) root.control(t.name, "write " + std::to_string(bytes));
@@ -431,7 +427,7 @@ void expect_kernel_view_of_a_service(bool delegated) {
                         .caller = with_screen_for(t, {.user = "user", .linger = 5, .hostile = true, .cgroup2 = delegated,
                                                       .delegate = delegated ? "caller" : ""}),
                         .command = {"/bin/bash", "-c", shell_exec_app("app") + " " + t.applet},
-                        .tools = {t.name, t.name},
+                        .tools = {t.name, t.name}, .clock = t.clock,
                         .setup =
                             [t, delegated](const DeviceRoot& root) {
                                 auto r = root.run_command({t.path}, {.session = true, .cgroup2 = delegated});
@@ -514,7 +510,7 @@ TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
                             .caller = {.user = "user", .linger = 10, .stdin_pipe = pipes, .stdin_text = text},
                             .command = perl_caller(perl, t.applet),
                             .err = pipes ? t.name + " err\n" : "",
-                            .out = pipes ? t.name + " out\n" : "",
+                            .out = pipes ? t.name + " out\n" : "", .clock = t.clock,
                             .setup =
                                 [t](const DeviceRoot& root) {
                                     for (const auto& [path, file] : ROOTS_FILES) root.write(path, file.first, file.second);
@@ -588,7 +584,7 @@ TEST(Entry, TheCallerKeepsItsOwnPriorities) {
                                         shell_exec_app("app") + " " + t.applet +
                                         "); for i in $(seq 100); do grep -qs tool=" + t.name +
                                         " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\""},
-                        .out = "19 idle\n", .tools = {t.name}});
+                        .out = "19 idle\n", .tools = {t.name}, .clock = t.clock});
     run_table(rows, {.setuid = true});
 }
 

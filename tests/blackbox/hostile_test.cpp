@@ -225,7 +225,7 @@ std::vector<Row> applet_rows() {
 
     rows.insert(rows.end(), {
         {.label = "time: 128 KiB of nines", .args = {"time", std::string(big.size(), '9'), "0"}, .caller = user(),
-         .status = 2, .err = CLOCK_REFUSED},
+         .status = 2, .err = CLOCK_REFUSED, .clock = "EINVAL 9223372036854775807 0"},
         {.label = "time: non-UTF-8 seconds", .args = {"time", "\xff", "0"}, .caller = user(), .status = 1,
          .err = SECONDS_UNPARSED},
         {.label = "time: every hazard", .args = {"time", "1", "1000000000"}, .caller = hazards(), .status = 1,

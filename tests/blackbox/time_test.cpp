@@ -1,5 +1,6 @@
 // time: every check before the clock, the clock itself, then hwclock as root.
-// The clock is only ever set to the time it already has, read just before.
+// The device root's clock keeper answers the clock call as the kernel would
+// and sets nothing: each row names the time the app asked for (Row::clock).
 #include <csignal>
 
 #include "expected.h"
@@ -10,15 +11,9 @@ namespace {
 using namespace devroot;
 using namespace expected;
 
-// One date call gives both fields, so they never straddle a second.
-const std::string NOW = "$(date '+%s %N')";
-
-Strings shell(const std::string& time_args) {
-    return {"/bin/bash", "-c", shell_exec_app("app") + " time " + time_args};
-}
-
-// Root's would be set; an unprivileged caller's (no_new_privs: the set-user-ID
-// bit does nothing) would show the failure of the clock or of a root step.
+// None reaches the clock (no Row::clock): root's call would be recorded, an
+// unprivileged caller's (no_new_privs: the set-user-ID bit does nothing)
+// would show the failure of the clock or of a root step.
 TEST(Time, BadInputIsRefusedBeforeTheClock) {
     std::vector<Row> rows = {
         {.args = {"time"}, .status = 1, .err = TIME_USAGE},
@@ -47,20 +42,27 @@ TEST(Time, BadInputIsRefusedBeforeTheClock) {
 
 TEST(Time, ATimeTheKernelRefusesLeavesTheHardwareClockAlone) {
     run_table({
-        {.label = "-1 0", .command = shell("-1 0"), .status = 2, .err = CLOCK_REFUSED},
+        {.args = {"time", "-1", "0"}, .status = 2, .err = CLOCK_REFUSED, .clock = "EINVAL -1 0"},
         // Saturates to the largest value rather than wrapping to some valid date.
-        {.label = "99999999999999999999 0", .command = shell("99999999999999999999 0"), .status = 2,
-         .err = CLOCK_REFUSED},
-        {.label = "now, unprivileged", .caller = {.user = "user"}, .command = shell(NOW), .status = 2,
-         .err = CLOCK_NOT_PERMITTED},
+        {.args = {"time", "99999999999999999999", "0"}, .status = 2, .err = CLOCK_REFUSED,
+         .clock = "EINVAL 9223372036854775807 0"},
+        // The first second past the latest time the kernel takes.
+        {.args = {"time", "8277292036", "0"}, .status = 2, .err = CLOCK_REFUSED, .clock = "EINVAL 8277292036 0"},
+        // Before the system started.
+        {.args = {"time", "0", "0"}, .status = 2, .err = CLOCK_REFUSED, .clock = "EINVAL 0 0"},
+        {.label = "unprivileged", .args = {"time", "1796601600", "0"}, .caller = AS_USER, .status = 2,
+         .err = CLOCK_NOT_PERMITTED, .clock = "EPERM 1796601600 0"},
     });
 }
 
 // hwclock got the clock's time written to it, as root, in the tool
-// environment, with every signal at its default.
+// environment, with every signal at its default; the clock call was the
+// app's, in hwclock's process or its parent.
 void wrote_the_hardware_clock(const DeviceRoot& root, const RunResult&) {
     auto runs = root.records_of("hwclock");
     ASSERT_FALSE(runs.empty());
+    const std::string clock_caller = root.records_of("clock", "set").at(0).get("pid");
+    EXPECT_TRUE(clock_caller == runs[0].get("pid") || clock_caller == runs[0].get("ppid")) << clock_caller;
     EXPECT_EQ(runs[0].all("argv"), (Strings{"/usr/sbin/hwclock", "--systohc"}));
     EXPECT_EQ(runs[0].get("ruid"), "0");
     EXPECT_EQ(runs[0].get("euid"), "0");
@@ -69,16 +71,21 @@ void wrote_the_hardware_clock(const DeviceRoot& root, const RunResult&) {
 }
 
 // Real-time signals the caller ignored and blocked are at their defaults for
-// hwclock; the caller gets hwclock's status.
+// hwclock; the caller gets hwclock's status. The times: one past 2038, which
+// a 32-bit time would wrap, and the largest nanosecond value.
 TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
     for (bool setuid_install : {false, true}) {
         RunOptions caller{.user = setuid_install ? "user" : ""};
         caller.ignored = caller.blocked = {SIGRTMIN + 1, SIGRTMAX};
-        run_table({{.label = setuid_install ? "set-user-ID install" : "root", .caller = caller,
-                    .command = shell(NOW), .status = 7, .tools = {"hwclock"},
-                    .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
-                    .check = wrote_the_hardware_clock}},
-                  {.setuid = setuid_install});
+        std::vector<Row> rows;
+        for (const auto& [seconds, nanoseconds] :
+             std::vector<std::pair<std::string, std::string>>{{"4102444800", "0"}, {"1796601600", "999999999"}})
+            rows.push_back({.label = (setuid_install ? "set-user-ID install, " : "root, ") + seconds + " " + nanoseconds,
+                            .args = {"time", seconds, nanoseconds}, .caller = caller, .status = 7,
+                            .tools = {"hwclock"}, .clock = "set " + seconds + " " + nanoseconds,
+                            .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
+                            .check = wrote_the_hardware_clock});
+        run_table(rows, {.setuid = setuid_install});
     }
 }
 
@@ -86,10 +93,11 @@ TEST(Time, FailuresAfterTheClockIsSet) {
     run_table({
         {.label = "may set the clock but not become root",
          .command = {"/usr/bin/setpriv", "--reuid=1001", "--regid=1001", "--clear-groups", "--inh-caps=+sys_time",
-                     "--ambient-caps=+sys_time", "--", "/bin/bash", "-c", shell(NOW)[2]},
-         .status = 2, .err = NOT_ROOT},
-        {.label = "hwclock not executable", .command = shell(NOW), .status = 2,
-         .err = said("cannot launch hwclock: Permission denied"),
+                     "--ambient-caps=+sys_time", "--", "/bin/bash", "-c",
+                     shell_exec_app("app") + " time 1796601600 0"},
+         .status = 2, .err = NOT_ROOT, .clock = "set 1796601600 0"},
+        {.label = "hwclock not executable", .args = {"time", "1796601600", "0"}, .status = 2,
+         .err = said("cannot launch hwclock: Permission denied"), .clock = "set 1796601600 0",
          .setup = [](const DeviceRoot& root) { root.write("/usr/sbin/hwclock", "", 0644); }},
     });
 }

@@ -33,6 +33,11 @@
  *                                become_hostile(). What this kernel refuses is skipped
  *
  * The exit status is the command's (128 + signal when it was killed).
+ *
+ * Before the command starts, a seccomp filter goes on this process and so on
+ * all it starts: the clock keeper (clock_keeper.c), a child of this process,
+ * answers every clock_settime() without setting the host's clock, and
+ * records it. A device root never runs without it.
  */
 
 #include <errno.h>
@@ -53,6 +58,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "clock_keeper.h"
 #include "sched_attr.h"
 
 #define MAX_LIST 64
@@ -308,6 +314,7 @@ int main(int argc, char** argv) {
     sigaddset(&chld, SIGCHLD);
     sigprocmask(SIG_BLOCK, &chld, NULL);
 
+    const pid_t keeper = start_clock_keeper();
     char* path = opt.command[0];
     double start = now_seconds();
     pid_t command = fork();
@@ -356,5 +363,6 @@ int main(int argc, char** argv) {
         struct timespec ts = {(time_t)wait, (long)((wait - (double)(time_t)wait) * 1e9)};
         sigtimedwait(&chld, NULL, &ts);
     }
+    kill(keeper, SIGKILL);
     return exit_status < 0 ? 125 : exit_status;
 }

@@ -74,10 +74,11 @@ inline const std::vector<std::string> GAME_ENVIRONMENT = {"HOME=/root", "PATH=/u
 struct RootTool {
     std::string applet, path, name;
     bool tied = false;  // the game: ends by SIGTERM when the applet ends
+    std::string clock = "";  // the clock call the applet makes first (devroot::Row::clock)
 };
 inline const std::vector<RootTool> ROOT_TOOLS = {
     {"service start gen-certs", "/app/etc/init.d/S49gen-certs", "S49gen-certs"},
-    {"time $(date '+%s %N')", "/usr/sbin/hwclock", "hwclock"},  // the time the clock already has
+    {"time 1796601600 0", "/usr/sbin/hwclock", "hwclock", false, "set 1796601600 0"},
     {"reboot 0", "/usr/sbin/reboot", "reboot"},
     {"poweroff 0", "/usr/sbin/poweroff", "poweroff"},
     {"doom 3", "/usr/games/prboom", "prboom", true},

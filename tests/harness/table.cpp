@@ -57,6 +57,13 @@ Files snapshot(const DeviceRoot& root) {
     return files;
 }
 
+// A clock call as Row::clock names it; a clock other than CLOCK_REALTIME first.
+std::string clock_call(const Record& r) {
+    const std::string clock = r.get("clock") == "0" ? "" : "clock " + r.get("clock") + " ";
+    return clock + (r.get("event") == "set" ? "set" : r.get("errno")) + " " + r.get("seconds") + " " +
+           r.get("nanoseconds");
+}
+
 bool injected_by_preload(const Fault& f) { return f.how.rfind("preload ", 0) == 0; }
 
 // The app as a caller names it: the supervisor by its installed path, an
@@ -149,9 +156,13 @@ void check_row(const DeviceRoot& root, const Row& row, const RunResult& r, const
     }
     EXPECT_EQ(r.out, row.out) << label;
     Strings started;
-    for (const Record& record : root.records())
+    std::string clock;
+    for (const Record& record : root.records()) {
         if (record.get("event") == "start") started.push_back(record.get("tool"));
+        if (record.get("tool") == "clock") clock += (clock.empty() ? "" : "; ") + clock_call(record);
+    }
     EXPECT_EQ(started, row.tools) << label;
+    EXPECT_EQ(clock, row.clock) << label;
     for (const auto& [file, bytes] : led_files(root)) {
         auto written = row.leds.find(file);
         EXPECT_TRUE(bytes == (written == row.leds.end() ? "" : written->second)) << label << ": " << file << " holds "

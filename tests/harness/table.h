@@ -49,6 +49,10 @@ struct Row {
     std::string err;          // exact standard error, or ANY
     std::string out;          // exact standard output
     Strings tools;            // the stand-ins that start, in order
+    // The app's calls to set the clock, as the device root's clock keeper
+    // answered them: "set SECONDS NANOSECONDS", or the refusal's errno in
+    // place of "set"; "; " between calls, "" for none.
+    std::string clock;
     std::map<std::string, std::string> leds;  // LED file -> its bytes; every other one stays empty
     Setup setup;
     Check check;
@@ -64,7 +68,7 @@ struct Table {
 };
 
 // Runs every row and checks its status, standard error and output, the
-// stand-ins that started, every LED file, then its own check.
+// stand-ins that started, the clock calls, every LED file, then its own check.
 void run_table(const std::vector<Row>& rows, const Table& table = {});
 
 // The row's label, or its arguments: printable, and short enough for a
