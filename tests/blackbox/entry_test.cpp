@@ -83,6 +83,7 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
     const std::string by_user = ": uid=1001 user=user " + audit_identity() + " pid=N parent=/.devroot/init args=";
     const std::string notice = "authpriv.notice app[N]: ";
+    const std::string by_shell = ": uid=1001 user=user " + audit_identity() + " pid=N parent=/usr/bin/bash args=";
     const std::string own_login = audit_login_uid() == "unset" ? "1001" : audit_login_uid();
     const std::string by_own_login =
         ": uid=1001 user=user auid=" + own_login + " ses=N pid=N parent=/.devroot/init args=";
@@ -104,6 +105,18 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
          .check = logged({notice + "setting clock from UTC to UTC" + by_user + "time 1796601600 0",
                           notice + "clock set from UTC to UTC" + by_user + "time 1796601600 0",
                           notice + "running /usr/sbin/hwclock --systohc" + by_user + "time 1796601600 0"})},
+        // A caller that kills the applet the moment the clock would change
+        // (the keeper's record): the process that sets it is root's by then,
+        // in a session of its own, and its line went out before.
+        {.label = "time, killed as the clock is set", .caller = user,
+         .command = {"/bin/bash", "-c",
+                     "(" + shell_exec_app("app") +
+                         " time 1796601600 0) & until grep -qs tool=clock /records/log; do :; done; "
+                         "kill -9 $!; wait $! 2>/dev/null; true"},
+         .tools = {"hwclock"}, .clock = "set 1796601600 0",
+         .check = logged({notice + "setting clock from UTC to UTC" + by_shell + "time 1796601600 0",
+                          notice + "clock set from UTC to UTC" + by_shell + "time 1796601600 0",
+                          notice + "running /usr/sbin/hwclock --systohc" + by_shell + "time 1796601600 0"})},
         // A caller that gave itself the audit login uid it lacked, as any
         // process may once; the session is then the kernel's new one.
         {.label = "reboot, a login uid of the caller's own", .caller = user,
@@ -205,6 +218,46 @@ TEST(Entry, AFloodedSystemLoggerLosesNoLine) {
     };
     run_table({{.label = "20 reboots", .caller = {.user = "user", .linger = 2, .syslog = true},
                 .command = {"/bin/bash", "-c", calls}, .tools = Strings(20, "reboot"), .check = every_line}},
+              {.setuid = true});
+}
+
+// A logger that reads each line's sender from the kernel tells the app's
+// lines (uid 0, the pid of their tag) from one the caller sends in its name.
+TEST(Entry, TheSystemLoggerCanTellTheAppsLinesFromAForgery) {
+    if (!rsyslog_available()) GTEST_SKIP() << "needs Debian's rsyslog, unpacked by tests/harness/fetch-rsyslog";
+    const Check senders = [](const DeviceRoot& root, const RunResult&) {
+        Strings seen;
+        for (const Record& r : root.log_credentials()) {
+            const bool the_apps = r.get("uid") == "0" && r.get("pid") == r.get("tag_pid");
+            seen.push_back((the_apps ? "app: " : "other: ") + r.get("line").substr(0, r.get("line").find(':', 30)));
+        }
+        EXPECT_EQ(seen, (Strings{"other: authpriv.notice app[N]: running /usr/sbin/reboot",
+                                 "app: authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s",
+                                 "app: authpriv.notice app[N]: running /usr/sbin/reboot"}));
+    };
+    run_table({{.label = "a forged line, then reboot 0", .caller = {.user = "user", .linger = 1, .rsyslog = true},
+                .command = {"/bin/bash", "-c",
+                            "logger -u /dev/log -p authpriv.notice -t \"app[$$]\" \"running /usr/sbin/reboot: "
+                            "uid=0 user=root\"; " + shell_exec_app("app") + " reboot 0"},
+                .tools = {"reboot"}, .check = senders}},
+              {.setuid = true});
+}
+
+// In a user namespace of its own a caller is root there, and the
+// set-user-ID bit does nothing: the line says who it is outside. Its parent,
+// outside too, is not the caller's to read.
+TEST(Entry, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
+    if (access("/usr/bin/busybox", X_OK) != 0) GTEST_SKIP() << "needs busybox (its syslogd)";
+    if (system("setpriv --reuid=65534 --regid=65534 --clear-groups unshare -r true 2>/dev/null") != 0)
+        GTEST_SKIP() << "this machine lets no unprivileged process make a user namespace";
+    // The namespace shows only the audit login uid it maps: 1001's, as 0.
+    const std::string login = audit_login_uid() == "1001" ? audit_identity() : "auid=unset ses=" +
+                              std::string(audit_login_uid() == "unset" ? "unset" : "N");
+    run_table({{.label = "unshare -r, reboot 0", .caller = {.user = "user", .linger = 1, .syslog = true},
+                .command = {"/usr/bin/unshare", "-r", "/bin/bash", "-c", shell_exec_app("app") + " reboot 0"},
+                .err = said("setgroups: Operation not permitted"),
+                .check = logged({"authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s: uid=1001 user=user "
+                                 "nsuid=0 " + login + " pid=N parent=? args=reboot 0"})}},
               {.setuid = true});
 }
 

@@ -156,12 +156,6 @@ TEST(Fault, Applets) {
          .err = said("close: Input/output error"), .setup = screen,
          .fault = {.call = "close", .how = "error=EIO", .path = "/dev/fb0"}},
     });
-    // The clock call only pretends (and could not set it): the value passed
-    // every check, then root could not be had.
-    run_table({{.label = "time: the largest nanosecond value", .args = {"time", "1", "999999999"},
-                .caller = AS_USER, .status = 2, .err = NOT_ROOT,
-                .fault = {.call = "clock_settime", .how = "retval=0"}}},
-              {.root_per_row = true});
 }
 
 const Strings NGINX{"service", "start", "nginx"};

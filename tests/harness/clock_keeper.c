@@ -4,7 +4,7 @@
  * (the set-user-ID app and its emulator too), hands every clock_settime() to
  * the keeper, which answers it as the kernel would and sets nothing. Each
  * call is one record in /records/log, in the stand-in's format (standin.c),
- * written before the answer, while the caller still waits:
+ * written before the answer, which comes 0.2 s later:
  *
  *   tool=clock event=set|refused [errno=EINVAL|EPERM|EFAULT] clock=ID
  *   seconds=S nanoseconds=N pid=PID time_ms=MS
@@ -192,6 +192,10 @@ static void answer(int listener, const struct seccomp_notif* n) {
      * whose memory and rights were read instead. */
     if (ioctl(listener, SECCOMP_IOCTL_NOTIF_ID_VALID, &n->id) == -1) return;
     record(n, error, readable, seconds, nanoseconds);
+    /* Time for a test's caller that watches the records to act while the
+     * applet still waits in its call: the moment the clock would be set. */
+    const struct timespec pause = {0, 200000000};
+    nanosleep(&pause, NULL);
     struct seccomp_notif_resp response = {.id = n->id, .val = 0, .error = -error};
     ioctl(listener, SECCOMP_IOCTL_NOTIF_SEND, &response);  /* fails only for a caller gone since */
 }

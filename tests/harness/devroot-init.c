@@ -149,6 +149,9 @@ static void apply_rlimits(void) {
 #define KEY_REQKEY_DEFL_SESSION_KEYRING 3
 #define SET_MDWE 65
 #define MDWE_REFUSE_EXEC_GAIN 1
+#define SET_MEMORY_MERGE 67
+#define SCHED_FLAG_KEEP_ALL 0x18
+#define SCHED_FLAG_UTIL_CLAMP_MAX 0x40
 
 /* A service manager's start: nothing of whoever started the manager. */
 static void start_session(void) {
@@ -211,6 +214,10 @@ static void lowest_priority(void) {
         struct sched_param none = {0};
         sched_setscheduler(0, SCHED_BATCH, &none);
     }
+    /* Half the CPU's capacity at most, where the kernel has clamps. */
+    struct kernel_sched_attr clamp = {.size = sizeof clamp, .flags = SCHED_FLAG_KEEP_ALL | SCHED_FLAG_UTIL_CLAMP_MAX,
+                                      .util_max = 512};
+    syscall(SYS_sched_setattr, 0, &clamp, 0);
     setpriority(PRIO_PROCESS, 0, 19);
     syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS */, 0, 3 << 13 /* IOPRIO_CLASS_IDLE */);
     cpu_set_t cpus;
@@ -243,6 +250,7 @@ static void become_hostile(void) {
     prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0);
     prctl(PR_SET_PDEATHSIG, SIGKILL, 0, 0, 0);
     prctl(PR_MCE_KILL, PR_MCE_KILL_SET, PR_MCE_KILL_EARLY, 0, 0);
+    prctl(SET_MEMORY_MERGE, 1, 0, 0, 0);  /* KSM for all its memory */
     prctl(PR_SET_SPECULATION_CTRL, PR_SPEC_STORE_BYPASS, PR_SPEC_DISABLE, 0, 0);
     prctl(PR_SET_SPECULATION_CTRL, PR_SPEC_INDIRECT_BRANCH, PR_SPEC_DISABLE, 0, 0);
     prctl(PR_SET_SPECULATION_CTRL, PR_SPEC_L1D_FLUSH, PR_SPEC_ENABLE, 0, 0);

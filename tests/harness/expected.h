@@ -54,7 +54,6 @@ inline const std::string SECONDS_UNPARSED = said("cannot parse seconds parameter
 inline const std::string NANOSECONDS_UNPARSED = said("cannot parse nanosecond parameter");
 inline const std::string NANOSECONDS_OUT_OF_RANGE = said("nanosecond value out of range");
 inline const std::string CLOCK_REFUSED = said("failed to set time: Invalid argument");
-inline const std::string CLOCK_NOT_PERMITTED = said("failed to set time: Operation not permitted");
 // Root cannot be had: the set-user-ID bit is missing, or the caller's bounding set lacks it.
 inline const std::string NOT_ROOT = said("setuid: Operation not permitted");
 // The tool's file is there but not executable.

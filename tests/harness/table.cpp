@@ -205,7 +205,8 @@ void run_table(const std::vector<Row>& rows, const Table& table) {
             if (table.prepare) table.prepare(*shared);
         }
         const DeviceRoot& root = *shared;
-        if (root.exists("/records/log")) fs::resize_file(root.host_path("/records/log"), 0);
+        for (const char* records : {"/records/log", "/records/syslog", "/records/syslog-trusted", "/records/kmsg"})
+            if (root.exists(records)) fs::resize_file(root.host_path(records), 0);
         for (const auto& [file, bytes] : led_files(root))
             if (bytes != "(link)") root.write(file, "");
         if (row.setup) row.setup(root);
