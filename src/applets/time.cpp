@@ -1,6 +1,5 @@
 // time: set the system clock, then copy it to the hardware clock.
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -27,28 +26,18 @@ constexpr char HWCLOCK_PATH[] = "/usr/sbin/hwclock";
 // Any seconds value reaches the kernel as given, never cut to another date.
 static_assert(sizeof(time_t) == 8, "the build asks for a 64-bit time_t (_TIME_BITS=64)");
 
-// A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z.
-// Any 64-bit seconds value, the one asked for included, shows as its date.
+// A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z;
+// one past any calendar year as seconds since the epoch: @9223372036854775807.000000000.
 struct UtcText {
-    char text[64] = {};
+    char text[48] = {};
 
     explicit UtcText(const struct timespec& at) {
-        constexpr std::int64_t DAY = 86400;
-        std::int64_t days = at.tv_sec / DAY, of_day = at.tv_sec % DAY;
-        if (of_day < 0) of_day += DAY, --days;
-        // Days since 1970-01-01 to a civil date (the proleptic Gregorian calendar).
-        const std::int64_t z = days + 719468, era = (z >= 0 ? z : z - 146096) / 146097;
-        const std::int64_t day_of_era = z - era * 146097;
-        const std::int64_t year_of_era =
-            (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-        const std::int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-        const std::int64_t shifted_month = (5 * day_of_year + 2) / 153;
-        const std::int64_t day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
-        const std::int64_t month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-        const std::int64_t year = year_of_era + era * 400 + (month <= 2);
-        std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%09ldZ", static_cast<long long>(year),
-                      static_cast<int>(month), static_cast<int>(day), static_cast<int>(of_day / 3600),
-                      static_cast<int>(of_day / 60 % 60), static_cast<int>(of_day % 60), at.tv_nsec);
+        struct tm t{};
+        if (gmtime_r(&at.tv_sec, &t))
+            std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%09ldZ", t.tm_year + 1900LL, t.tm_mon + 1,
+                          t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, at.tv_nsec);
+        else
+            std::snprintf(text, sizeof text, "@%lld.%09ld", static_cast<long long>(at.tv_sec), at.tv_nsec);
     }
 };
 

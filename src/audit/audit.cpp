@@ -17,6 +17,7 @@ void audit(const char* format, ...) {
     std::vsnprintf(what, sizeof what, format, ap);
     va_end(ap);
     LogText line;
+    clear(line);
     append(line, what);
     append(line, ": ");
     append(line, caller_text());

@@ -82,7 +82,8 @@ void append_user_name(LogText& t, const ParentView& uid) {
             if (!read_id(p, id) || *p != ':' || id != uid.id) return false;
             *name_end = '\0';
             append_escaped(t, line, ARGUMENT_MAX_BYTES);
-            return found = true;
+            found = true;
+            return true;
         });
     if (!found) append(t, "?");
 }
@@ -140,7 +141,7 @@ void append_arguments(LogText& t, const AppletArgs& args) {
 
 // Who asked: read once, before any fork, and kept for every later line.
 LogText& caller() {
-    static LogText text;  // zeroed, not stored in the binary; no guard
+    static LogText text;  // zeroed, not stored in the executable; no guard
     return text;
 }
 
@@ -153,8 +154,7 @@ const char* caller_text() { return caller().data; }
 // knows, and the caller's own view of it as nsuid.
 void identify_caller(const AppletArgs& args) {
     LogText& t = caller();
-    t.used = 0;
-    t.end = LOG_LINE_MAX_BYTES / 2;
+    clear(t, LOG_LINE_MAX_BYTES / 2);
     const unsigned long uid = getuid();
     const ParentView view = in_parent_namespace(uid);
     append(t, "uid=");

@@ -21,6 +21,12 @@ std::string_view shown(unsigned char c, char (&piece)[5]) {
 
 }  // namespace
 
+void clear(LogText& text, std::size_t end) {
+    text.used = 0;
+    text.end = end;
+    text.data[0] = '\0';
+}
+
 void append(LogText& text, std::string_view piece) {
     const std::size_t n = std::min(piece.size(), text.end - text.used);
     std::memcpy(text.data + text.used, piece.data(), n);

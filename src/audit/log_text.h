@@ -10,12 +10,16 @@
 constexpr std::size_t LOG_LINE_MAX_BYTES = 992;
 
 // Text that stops at `end` (at most its size less the terminating zero) and
-// stays terminated.
+// stays terminated. Plain, so that one in static storage is all zero bytes,
+// kept out of the executable.
 struct LogText {
     char data[LOG_LINE_MAX_BYTES];
-    std::size_t used = 0;
-    std::size_t end = LOG_LINE_MAX_BYTES - 1;
+    std::size_t used;
+    std::size_t end;
 };
+
+// Empties `text`, which may then grow to `end` bytes.
+void clear(LogText& text, std::size_t end = LOG_LINE_MAX_BYTES - 1);
 
 void append(LogText& text, std::string_view piece);
 

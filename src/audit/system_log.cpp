@@ -35,9 +35,29 @@ bool set_send_timeout(int fd) {
     return kernel_setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO_OLD, timeout, sizeof timeout) == 0;
 }
 
-// One datagram to the logger, with our credentials: the effective ids are
-// root's in a set-user-ID start, so a logger sees uid 0, which no caller can
-// claim. A stop and continue interrupts the wait, which then goes on.
+// Room for the sender's credentials that a datagram claims.
+struct Claim {
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))];
+};
+
+// In a set-user-ID start the effective ids are root's: the datagram claims
+// them, so that a logger sees uid 0, which no caller can claim. Otherwise
+// the kernel's own record (our pid, real ids) says as much, and holds where
+// a claim would not: an id a caller's user namespace cannot map.
+void claim_effective_ids(msghdr& message, Claim& claim) {
+    if (geteuid() == getuid()) return;
+    message.msg_control = claim.control;
+    message.msg_controllen = sizeof claim.control;
+    cmsghdr* credentials = CMSG_FIRSTHDR(&message);
+    credentials->cmsg_level = SOL_SOCKET;
+    credentials->cmsg_type = SCM_CREDENTIALS;
+    credentials->cmsg_len = CMSG_LEN(sizeof(ucred));
+    const ucred sender{getpid(), geteuid(), getegid()};
+    std::memcpy(CMSG_DATA(credentials), &sender, sizeof sender);
+}
+
+// One datagram to the logger. A stop and continue interrupts the wait,
+// which then goes on.
 bool send_to_logger(const LogText& line) {
     const int fd = kernel_socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC);
     if (fd == -1) return false;
@@ -45,20 +65,13 @@ bool send_to_logger(const LogText& line) {
     logger.sun_family = AF_UNIX;
     std::memcpy(logger.sun_path, LOGGER_PATH, sizeof LOGGER_PATH);
     iovec data{const_cast<char*>(line.data), line.used};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred))] = {};
+    Claim claim{};
     msghdr message{};
     message.msg_name = &logger;
     message.msg_namelen = sizeof logger;
     message.msg_iov = &data;
     message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* credentials = CMSG_FIRSTHDR(&message);
-    credentials->cmsg_level = SOL_SOCKET;
-    credentials->cmsg_type = SCM_CREDENTIALS;
-    credentials->cmsg_len = CMSG_LEN(sizeof(ucred));
-    const ucred sender{getpid(), geteuid(), getegid()};
-    std::memcpy(CMSG_DATA(credentials), &sender, sizeof sender);
+    claim_effective_ids(message, claim);
 
     ssize_t sent = -1;
     do {
@@ -87,7 +100,7 @@ void keep_in_kernel_log(LogText& line) {
 void system_log(int priority, const char* text) {
     const int saved_errno = errno;
     LogText line;
-    line.end = LOG_LINE_MAX_BYTES - 2;  // room for the kernel log's newline
+    clear(line, LOG_LINE_MAX_BYTES - 2);  // room for the kernel log's newline
     append(line, "<");
     append_number(line, static_cast<unsigned long>(priority));
     append(line, ">app[");
