@@ -16,8 +16,7 @@ void audit(const char* format, ...) {
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started; clang 14 loses it in glibc's checked vsnprintf
     std::vsnprintf(what, sizeof what, format, ap);
     va_end(ap);
-    LogText line;
-    clear(line);
+    LogText line{{}, 0, LOG_LINE_MAX_BYTES - 1};
     append(line, what);
     append(line, ": ");
     append(line, caller_text());

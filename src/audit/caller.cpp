@@ -141,7 +141,7 @@ void append_arguments(LogText& t, const AppletArgs& args) {
 
 // Who asked: read once, before any fork, and kept for every later line.
 LogText& caller() {
-    static LogText text;  // zeroed, not stored in the executable; no guard
+    static LogText text{};  // zeroed, not stored in the executable; no guard
     return text;
 }
 

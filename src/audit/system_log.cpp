@@ -46,14 +46,14 @@ struct Claim {
 // a claim would not: an id a caller's user namespace cannot map.
 void claim_effective_ids(msghdr& message, Claim& claim) {
     if (geteuid() == getuid()) return;
-    message.msg_control = claim.control;
-    message.msg_controllen = sizeof claim.control;
-    cmsghdr* credentials = CMSG_FIRSTHDR(&message);
+    auto* credentials = reinterpret_cast<cmsghdr*>(claim.control);
     credentials->cmsg_level = SOL_SOCKET;
     credentials->cmsg_type = SCM_CREDENTIALS;
     credentials->cmsg_len = CMSG_LEN(sizeof(ucred));
     const ucred sender{getpid(), geteuid(), getegid()};
     std::memcpy(CMSG_DATA(credentials), &sender, sizeof sender);
+    message.msg_control = claim.control;
+    message.msg_controllen = sizeof claim.control;
 }
 
 // One datagram to the logger. A stop and continue interrupts the wait,
@@ -99,8 +99,7 @@ void keep_in_kernel_log(LogText& line) {
 
 void system_log(int priority, const char* text) {
     const int saved_errno = errno;
-    LogText line;
-    clear(line, LOG_LINE_MAX_BYTES - 2);  // room for the kernel log's newline
+    LogText line{{}, 0, LOG_LINE_MAX_BYTES - 2};  // room for the kernel log's newline
     append(line, "<");
     append_number(line, static_cast<unsigned long>(priority));
     append(line, ">app[");

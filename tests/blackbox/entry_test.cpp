@@ -278,6 +278,14 @@ TEST(Entry, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
                                 shell_exec_app("app") + " reboot 0'"},
                 .err = said("setgroups: Operation not permitted"),
                 .check = logged({scheduled + "uid=1001 user=user nsuid=0 " + login + " pid=N parent=? args=reboot 0"})},
+               // Nested: the map names only the parent namespace's root, so the
+               // line is marked (nsuid) whatever uid it shows.
+               {.label = "unshare -r twice, reboot 0", .caller = user,
+                .command = {"/usr/bin/unshare", "-r", "/usr/bin/unshare", "-r", "/bin/bash", "-c",
+                            shell_exec_app("app") + " reboot 0"},
+                .err = said("setgroups: Operation not permitted"),
+                .check = logged({scheduled + "uid=0 user=root nsuid=0 auid=unset ses=" +
+                                 (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})},
                // Without a map, its own uid is one the kernel cannot name outside.
                {.label = "unshare -U, reboot 0", .caller = user,
                 .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", shell_exec_app("app") + " reboot 0"},
@@ -445,13 +453,14 @@ const Allowed GAME_MAY_DIFFER[] = {
 };
 
 // qemu-arm's user mode implements neither keyctl nor set_mempolicy nor
-// PR_SET_THP_DISABLE: the emulated app is told ENOSYS or EINVAL, as by a kernel
-// without them, while the caller (a host program) did set them on the host's
-// kernel. A real ARM kernel has them (the native rows prove the steps).
+// PR_SET_THP_DISABLE nor PR_SET_MEMORY_MERGE: the emulated app is told ENOSYS
+// or EINVAL, as by a kernel without them, while the caller (a host program)
+// did set them on the host's kernel. A real ARM kernel has them (the native rows prove the steps).
 // Debian 13's qemu-arm also keeps host real-time signals for itself, ignored,
 // and whatever it starts inherits them ignored: that is the emulator's doing.
 const Allowed EMULATOR_MAY_DIFFER[] = {
-    {"k.keys.*"}, {"k.mempolicy"}, {"k.prctl.thp_disable"}, {"k.status.THP_enabled"}, {"k.status.SigIgn"},
+    {"k.keys.*"}, {"k.mempolicy"}, {"k.prctl.thp_disable"}, {"k.status.THP_enabled"}, {"k.prctl.memory_merge"},
+    {"k.status.SigIgn"},
 };
 
 bool may_differ(const std::string& key, const std::string& a, const std::string& b, const RootTool& t) {
