@@ -14,8 +14,9 @@
 #include "applets/applets.h"
 #include "audit/audit.h"
 #include "common/decimal.h"
-#include "common/process.h"
-#include "common/root_context.h"
+#include "common/sleep.h"
+#include "process/tied_child.h"
+#include "root/root_context.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ ResolutionText read_resolution() {
 
 [[noreturn]] void run_game(pid_t parent) {
     // The game may read the caller's terminal: it stays in the caller's session.
-    enter_root_context(Session::Callers);
+    enter_root_context(Session::Caller);
     // The game must never run on as root with nobody waiting for it. Asked
     // only now: the kernel clears the parent-death signal when the group id changes.
     tie_to_parent(parent);
@@ -74,7 +75,6 @@ int applet_doom(const AppletArgs& args) {
         seconds = *parsed;
     }
 
-    identify_caller(args);
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == -1) err(2, "fork");

@@ -11,10 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <err.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "applets/applets.h"
+#include "common/files.h"
 
 namespace {
 
@@ -58,13 +57,13 @@ void write_led_attribute(LedPathBuffer& buffer, std::size_t prefix_length, const
     std::strncpy(path + prefix_length, name, LED_PATH_SIZE - prefix_length);
     if (path[LED_PATH_SIZE - 1] != '\0') errx(2, "path too long");
 
-    const int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd == -1) err(2, "open %s", path);
-    const std::size_t length = std::strlen(value);
-    const ssize_t written = write(fd, value, length);
-    if (written == -1) err(2, "write");
-    if (static_cast<std::size_t>(written) < length) errx(2, "partial write");
-    if (close(fd) != 0) err(2, "close");
+    switch (write_whole(path, value, std::strlen(value))) {
+        case WriteEnd::Done: return;
+        case WriteEnd::Open: err(2, "open %s", path);
+        case WriteEnd::Write: err(2, "write");
+        case WriteEnd::Short: errx(2, "partial write");
+        case WriteEnd::Close: err(2, "close");
+    }
 }
 
 // Pairs are checked as their turn comes: earlier attributes stay written.

@@ -9,8 +9,8 @@
 #include "applets/applets.h"
 #include "audit/audit.h"
 #include "common/decimal.h"
-#include "common/process.h"
-#include "common/root_context.h"
+#include "common/sleep.h"
+#include "root/root_context.h"
 
 namespace {
 
@@ -28,7 +28,6 @@ int schedule_tool(const AppletArgs& args, const char* tool) {
     if (*delay < 0 || *delay > MAX_DELAY_SECONDS)
         errx(1, "seconds outside of [0, %ld] interval", MAX_DELAY_SECONDS);
 
-    identify_caller(args);
     audit("scheduled %s in %ld s", tool, *delay);
     const pid_t pid = fork();
     if (pid == -1) err(2, "fork");

@@ -12,8 +12,8 @@
 #include "applets/applets.h"
 #include "audit/audit.h"
 #include "common/name_key.h"
-#include "common/process.h"
-#include "common/root_context.h"
+#include "process/tool_process.h"
+#include "root/root_context.h"
 
 namespace {
 
@@ -51,9 +51,8 @@ int applet_service(const AppletArgs& args) {
     const ServiceEntry* service = find_by_name(ServiceTable, name_key(args.args[2]));
     if (!service) usage(args);
 
-    identify_caller(args);
     // We may lead the caller's process group: only a child can leave the session.
-    continue_in_waited_child();
+    fork_tool_process();
     enter_root_context();
     audit("running %s %s", service->script, args.args[1]);
     execl(service->script, service->script, args.args[1], static_cast<char*>(nullptr));

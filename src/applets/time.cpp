@@ -3,15 +3,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <err.h>
 #include <unistd.h>
 
 #include "applets/applets.h"
 #include "audit/audit.h"
 #include "common/decimal.h"
-#include "common/kernel.h"
-#include "common/process.h"
-#include "common/root_context.h"
+#include "process/tool_process.h"
+#include "root/root_context.h"
 
 namespace {
 
@@ -26,18 +26,27 @@ constexpr char HWCLOCK_PATH[] = "/usr/sbin/hwclock";
 // Any seconds value reaches the kernel as given, never cut to another date.
 static_assert(sizeof(time_t) == 8, "the build asks for a 64-bit time_t (_TIME_BITS=64)");
 
-// A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z;
-// one past any calendar year as seconds since the epoch: @9223372036854775807.000000000.
-struct UtcText {
-    char text[48] = {};
+// The clock; nothing where it cannot be read.
+std::optional<struct timespec> now() {
+    struct timespec value{};
+    if (clock_gettime(CLOCK_REALTIME, &value) != 0) return std::nullopt;
+    return value;
+}
 
-    explicit UtcText(const struct timespec& at) {
+// A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z;
+// one past any calendar year as seconds since the epoch: @9223372036854775807.000000000;
+// "?" for a time the clock could not give.
+struct UtcText {
+    char text[48] = "?";
+
+    explicit UtcText(const std::optional<struct timespec>& at) {
         struct tm t{};
-        if (gmtime_r(&at.tv_sec, &t))
+        if (!at) return;
+        if (gmtime_r(&at->tv_sec, &t))
             std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%09ldZ", t.tm_year + 1900LL, t.tm_mon + 1,
-                          t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, at.tv_nsec);
+                          t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, at->tv_nsec);
         else
-            std::snprintf(text, sizeof text, "@%lld.%09ld", static_cast<long long>(at.tv_sec), at.tv_nsec);
+            std::snprintf(text, sizeof text, "@%lld.%09ld", static_cast<long long>(at->tv_sec), at->tv_nsec);
     }
 };
 
@@ -53,16 +62,15 @@ int applet_time(const AppletArgs& args) {
 
     const struct timespec requested = {static_cast<time_t>(*seconds), *nanoseconds};
 
-    identify_caller(args);
     // Set as root, in a session of its own: from its first line on, the
     // caller can neither signal it nor stop it before the clock is set. A
     // child, as for the service scripts (see service.cpp).
-    continue_in_waited_child();
+    fork_tool_process();
     enter_root_context();
-    const struct timespec before = kernel_realtime();
+    const std::optional<struct timespec> before = now();
     audit("setting clock from %s to %s", UtcText(before).text, UtcText(requested).text);
     if (clock_settime(CLOCK_REALTIME, &requested) == -1) err(2, "failed to set time");
-    audit("clock set from %s to %s", UtcText(before).text, UtcText(kernel_realtime()).text);
+    audit("clock set from %s to %s", UtcText(before).text, UtcText(now()).text);
 
     // hwclock copies whatever the system clock holds.
     audit("running %s --systohc", HWCLOCK_PATH);

@@ -7,8 +7,9 @@
 // Reads who asked for a privileged action: the caller's user id as the
 // initial user namespace sees it and its user name, its audit login user id
 // and session, the applet's pid, the program that ran the applet (our parent)
-// and the arguments. Call it in the applet's own process, before any fork;
-// every later audit line, in this process or a child, names that caller.
+// and the arguments. The entry calls it for every audited applet before the
+// applet runs; every later audit line, in this process or a child, names that
+// caller.
 void identify_caller(const AppletArgs& args);
 
 // The audit line of a privileged action, at authpriv.notice: what happens

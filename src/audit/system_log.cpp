@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
+#include <ctime>
 
 #include "audit/log_text.h"
 #include "common/kernel.h"
@@ -18,21 +18,27 @@ namespace {
 constexpr char LOGGER_PATH[] = "/dev/log";
 // No unprivileged process can write it or fill it; readable with dmesg.
 constexpr char KERNEL_LOG_PATH[] = "/dev/kmsg";
-constexpr std::int64_t NS_PER_SECOND = 1000000000;
-constexpr std::int64_t NS_PER_US = 1000;
+constexpr long US_PER_SECOND = 1000000;
 
-// What is left of the time this process may wait for a full logger, in all:
-// a logger that a caller floods, or one that is stuck, holds up no applet
-// and no restart for long.
-std::int64_t wait_left_ns = NS_PER_SECOND;
+// What is left of the time this process may wait for a full logger, in all,
+// in microseconds: a logger that a caller floods, or one that is stuck,
+// holds up no applet and no restart for long.
+long wait_left_us = US_PER_SECOND;
 
-// The socket waits for room in the logger's queue this long at most; below
-// a microsecond the kernel would read "for ever".
+// The socket waits for room in the logger's queue this long at most; none
+// left, the kernel would read "for ever".
 bool set_send_timeout(int fd) {
-    if (wait_left_ns < NS_PER_US) return false;
-    const long timeout[2] = {static_cast<long>(wait_left_ns / NS_PER_SECOND),
-                             static_cast<long>(wait_left_ns % NS_PER_SECOND / NS_PER_US)};
+    if (wait_left_us <= 0) return false;
+    const long timeout[2] = {wait_left_us / US_PER_SECOND, wait_left_us % US_PER_SECOND};
     return kernel_setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO_OLD, timeout, sizeof timeout) == 0;
+}
+
+// Microseconds since `start` on the monotonic clock, the whole budget where
+// it cannot be read.
+long microseconds_since(const struct timespec& start) {
+    struct timespec now{};
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return US_PER_SECOND;
+    return static_cast<long>(now.tv_sec - start.tv_sec) * US_PER_SECOND + (now.tv_nsec - start.tv_nsec) / 1000;
 }
 
 // Room for the sender's credentials that a datagram claims.
@@ -76,12 +82,13 @@ bool send_to_logger(const LogText& line) {
     ssize_t sent = -1;
     do {
         const bool may_wait = set_send_timeout(fd);
-        const std::int64_t start = kernel_monotonic_ns();
+        struct timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
         sent = kernel_sendmsg(fd, &message, MSG_NOSIGNAL | (may_wait ? 0 : MSG_DONTWAIT));
         const int error = errno;
-        if (may_wait) wait_left_ns -= std::clamp(kernel_monotonic_ns() - start, std::int64_t{0}, wait_left_ns);
+        if (may_wait) wait_left_us -= std::clamp(microseconds_since(start), 0L, wait_left_us);
         errno = error;
-    } while (sent == -1 && errno == EINTR && wait_left_ns >= NS_PER_US);
+    } while (sent == -1 && errno == EINTR && wait_left_us > 0);
     close(fd);
     return sent == static_cast<ssize_t>(line.used);
 }

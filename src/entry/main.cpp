@@ -1,19 +1,12 @@
 // Process entry: make the inherited process state safe, then run the
-// supervisor or the applet named by the first argument.
+// supervisor or the applet named by the first argument, each audited one
+// with its caller identified first.
 
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <err.h>
-#include <fcntl.h>
-#include <sys/auxv.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
+#include "audit/audit.h"
 #include "common/applet.h"
-#include "common/process.h"
+#include "entry/clean_start.h"
 #include "entry/registry.h"
 #include "supervisor/supervisor.h"
 
@@ -21,67 +14,23 @@ namespace {
 
 constexpr char SUPERVISOR_PATH[] = "/app/bin/app";
 
-// In a set-user-ID start the C library has already put /dev/full, write-only,
-// on a closed stdin; the tools we start get /dev/null there as in any start.
-bool stdin_filled_by_libc() {
-    struct stat st{};
-    return getauxval(AT_SECURE) != 0 && fstat(0, &st) == 0 && S_ISCHR(st.st_mode) &&
-           st.st_rdev == makedev(1, 7) && (fcntl(0, F_GETFL) & O_ACCMODE) == O_WRONLY;
-}
-
-// A caller may start us with 0-2 closed so that the next file we open (an LED
-// attribute, say) becomes stderr. Fill the gaps before anything is opened.
-void open_standard_descriptors() {
-    if (stdin_filled_by_libc()) close(0);
-    for (int fd = 0; fd <= 2; ++fd) {
-        if (fcntl(fd, F_GETFD) != -1) continue;
-        const int null_fd = open("/dev/null", O_RDWR);
-        if (null_fd != fd) _exit(2);  // cannot even report it
-    }
-}
-
-// No stray descriptors for anything we start. An ignored SIGTERM would defeat
-// the parent-death signal and an ignored SIGCHLD the supervisor's reaping;
-// other dispositions the caller chose stay until a tool runs as root (so that
-// `nohup app reboot 600` survives the hang-up while it waits).
-void reset_inherited_state() {
-    closefrom(3);
-    // What we start creates files with our mask: a caller's 000 would make them
-    // world-writable. Keep stricter bits (tools run as root get 022 exactly).
-    umask(umask(0) | 022);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGCHLD, SIG_DFL);
-    unblock_signals();
-}
-
-// err() and warn() print a line in pieces; a concurrent child's lines (the
-// supervisor's programs, a power child) could land between them.
-void write_diagnostics_by_line() {
-    static char buffer[BUFSIZ];
-    std::setvbuf(stderr, buffer, _IOLBF, sizeof buffer);
-}
-
-void reset_environment() {
-    if (clearenv() != 0) errx(2, "clearenv");
-    if (setenv("PATH", "/usr/bin:/usr/sbin", 1) == -1) err(2, "setenv");
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    open_standard_descriptors();
-    write_diagnostics_by_line();
-    reset_inherited_state();
-    reset_environment();
+    make_inherited_state_safe();
 
     // An empty argument vector has no argv[0] to show and nothing after it.
     if (argc < 1) print_applet_usage("");
 
     const AppletArgs args{argv[0], argc - 1, argv + 1};
-    if (std::strcmp(argv[0], SUPERVISOR_PATH) == 0) run_supervisor(args);
+    if (std::strcmp(argv[0], SUPERVISOR_PATH) == 0) {
+        identify_caller(args);
+        run_supervisor(args);
+    }
     if (argc < 2) print_applet_usage(argv[0]);
 
-    AppletHandler handler = find_applet(argv[1]);
-    if (!handler) print_applet_usage(argv[0]);
-    return handler(args);
+    const RegistryEntry* applet = find_applet(argv[1]);
+    if (!applet) print_applet_usage(argv[0]);
+    if (applet->audited) identify_caller(args);
+    return applet->handler(args);
 }

@@ -7,9 +7,10 @@
 struct RegistryEntry {
     NameKey name;
     AppletHandler handler;
+    bool audited;  // its caller is identified for the audit lines before it runs
 };
 
 // Null when `name` is not exactly an applet's name.
-AppletHandler find_applet(const char* name);
+const RegistryEntry* find_applet(const char* name);
 
 [[noreturn]] void print_applet_usage(const char* program);

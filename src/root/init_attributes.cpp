@@ -1,23 +1,19 @@
-#include "common/init_attributes.h"
+#include "root/init_attributes.h"
 
-#include <fcntl.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <err.h>
 #include <initializer_list>
 
+#include "common/files.h"
 #include "common/kernel.h"
-#include "common/lines.h"
 
 namespace {
 
@@ -29,30 +25,14 @@ constexpr int SET_MEMORY_MERGE = 67;
 constexpr char CGROUP_ROOT[] = "/sys/fs/cgroup";
 constexpr char CGROUP_CONTROLLERS[] = "/sys/fs/cgroup/cgroup.controllers";
 
-// Calls `take` with each line of a small /proc file until it returns true; a
-// failure to read ends the process.
-template <typename Take>
-void read_lines(const char* path, Take take) {
-    if (!for_each_line(path, take)) err(2, "%s", path);
-}
-
-// The first line of a small /proc file, cut to `size`.
-void read_text(const char* path, char* text, std::size_t size) {
-    text[0] = '\0';
-    read_lines(path, [&](const char* line) {
-        const std::size_t kept = std::min(std::strlen(line), size - 1);
-        std::memcpy(text, line, kept);
-        text[kept] = '\0';
-        return true;
-    });
+// The first line of a small /proc file (or the rest of the first that
+// begins with `prefix`), cut to `size`; a failure to read ends the process.
+void read_line(const char* path, const char* prefix, char* text, std::size_t size) {
+    if (!copy_line(path, prefix, text, size)) err(2, "%s", path);
 }
 
 void write_text(const char* path, const char* text) {
-    const int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd == -1) err(2, "%s", path);
-    const auto length = static_cast<ssize_t>(std::strlen(text));
-    if (write(fd, text, static_cast<std::size_t>(length)) != length) err(2, "%s", path);
-    if (close(fd) != 0) err(2, "%s", path);
+    if (write_whole(path, text, std::strlen(text)) != WriteEnd::Done) err(2, "%s", path);
 }
 
 // Copies /proc/1/NAME (`from`) to /proc/self/NAME (`to`). `prefix` makes the kernel read the
@@ -60,21 +40,9 @@ void write_text(const char* path, const char* text) {
 void take_init_value(const char* from, const char* to, const char* prefix) {
     char text[40];
     const std::size_t prefix_length = std::strlen(prefix);
-    std::memcpy(text, prefix, prefix_length + 1);  // terminated, whatever read_text finds
-    read_text(from, text + prefix_length, sizeof text - prefix_length);
+    std::memcpy(text, prefix, prefix_length + 1);
+    read_line(from, "", text + prefix_length, sizeof text - prefix_length);
     write_text(to, text);
-}
-
-// The path after "0::", the cgroup v2 line of /proc/PID/cgroup; "" without one.
-void unified_cgroup(const char* path, char* cgroup, std::size_t size) {
-    cgroup[0] = '\0';
-    read_lines(path, [&](const char* line) {
-        if (std::strncmp(line, "0::", 3) != 0) return false;
-        const std::size_t kept = std::min(std::strlen(line + 3), size - 1);
-        std::memcpy(cgroup, line + 3, kept);
-        cgroup[kept] = '\0';
-        return true;
-    });
 }
 
 // A cgroup the caller was delegated lets it freeze or kill what runs there.
@@ -83,8 +51,9 @@ void take_init_cgroup() {
     struct stat unified{};
     if (stat(CGROUP_CONTROLLERS, &unified) != 0) return;
     char ours[PATH_MAX], inits[PATH_MAX], procs[PATH_MAX + 32];
-    unified_cgroup("/proc/self/cgroup", ours, sizeof ours);
-    unified_cgroup("/proc/1/cgroup", inits, sizeof inits);
+    // The path after "0::", the cgroup v2 line; "" without one.
+    read_line("/proc/self/cgroup", "0::", ours, sizeof ours);
+    read_line("/proc/1/cgroup", "0::", inits, sizeof inits);
     if (inits[0] == '\0' || std::strcmp(ours, inits) == 0) return;
     std::snprintf(procs, sizeof procs, "%s%s/cgroup.procs", CGROUP_ROOT, inits);
     write_text(procs, "0");

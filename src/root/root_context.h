@@ -1,14 +1,14 @@
 // How every tool that runs as root is started, whoever called us.
 #pragma once
 
-// Whether the tool leaves the caller's session. Only the game stays: it may
-// read the caller's terminal.
-enum class Session { Own, Callers };
+// Whether the tool starts a session of its own or stays in the caller's.
+// Only the game stays: it may read the caller's terminal.
+enum class Session { New, Caller };
 
 // Gives this process what a service manager gives every service it starts,
 // as far as a process that descends from its caller can have it: real,
 // effective and saved user and group id 0 and no supplementary groups; a
-// session of its own (unless `Callers`); standard streams only where the
+// session of its own (unless Session::Caller); standard streams only where the
 // caller opened them in the right direction, /dev/null elsewhere; init's
 // resource limits and CPU affinity; SCHED_OTHER at nice 0 with the default
 // time slice, utilization clamps and I/O priority; the kernel attributes of init_attributes.h;
@@ -16,4 +16,4 @@ enum class Session { Own, Callers };
 // none blocked. Each step that fails ends the process with status 2. Call it
 // right before the exec of the tool, in a process that is not a process group
 // leader (setsid refuses one).
-void enter_root_context(Session session = Session::Own);
+void enter_root_context(Session session = Session::New);

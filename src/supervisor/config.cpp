@@ -1,9 +1,9 @@
 #include "supervisor/config.h"
 
-#include <cstdlib>
 #include <string>
 
-#include "common/process.h"
+#include "common/files.h"
+#include "common/out_of_memory.h"
 
 namespace {
 
@@ -42,17 +42,13 @@ void add_program(const char* line, std::vector<SupervisedProgram>& list) {
 }  // namespace
 
 void parse_watchdog_config(FILE* stream, std::vector<SupervisedProgram>& list) {
-    char* line = nullptr;
-    std::size_t capacity = 0;
-    ssize_t length = 0;
-    while ((length = getline(&line, &capacity, stream)) != -1) {
-        if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
-        add_program(line, list);
-    }
     // End of file and read errors end the list. Neither means the line could
     // not be stored: out of memory ends the process, as with every allocation.
-    if (!std::feof(stream) && !std::ferror(stream)) out_of_memory();
-    std::free(line);
+    const LinesEnd end = for_each_line(stream, [&](const char* line) {
+        add_program(line, list);
+        return false;
+    });
+    if (end == LinesEnd::NoMemory) out_of_memory();
 }
 
 void load_watchdog_config(std::vector<SupervisedProgram>& list) {

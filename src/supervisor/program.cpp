@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "common/process.h"
+#include "process/tied_child.h"
 #include "supervisor/report.h"
 
 namespace {
@@ -17,7 +17,7 @@ namespace {
     for (const std::string& arg : program.args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     execv(argv[0], argv.data());
-    report_err(255, "execl");
+    report_exit(255, Reason::Errno, "execl");
 }
 
 }  // namespace
@@ -26,14 +26,14 @@ void start_program(SupervisedProgram& program) {
     struct stat st{};
     if (stat(program.args[0].c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         program.disabled = true;
-        report_warnx("%s missing, disabling", program.name.c_str());
+        report(Level::Warning, Reason::None, "%s missing, disabling", program.name.c_str());
         return;
     }
 
     const pid_t supervisor = getpid();
     const pid_t pid = fork();
     if (pid == -1) {
-        report_warn("fork %s failed", program.name.c_str());
+        report(Level::Warning, Reason::Errno, "fork %s failed", program.name.c_str());
         program.pid.reset();
         return;
     }

@@ -1,84 +1,57 @@
 #include "supervisor/report.h"
 
-#include <syslog.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <err.h>
 
 #include "audit/system_log.h"
 
 namespace {
 
-// The text err(3) would print after "app: ", with ": " and the error's text
-// when `with_error`; errno is kept for that.
-struct Line {
+// What err(3) would print after "app: ".
+struct Diagnostic {
     char text[512];
 };
+// Kept for ": " and the error's text after a message of any length: the
+// longest the C library has is about 50 bytes.
+constexpr std::size_t REASON_ROOM = 112;
 
-Line format_line(bool with_error, const char* format, va_list ap) {
+// The diagnostic, also sent to the logger at `level`.
+Diagnostic diagnose(int level, Reason reason, const char* format, va_list ap) {
     const int error = errno;
-    Line line{};
-    if (!with_error) {
-        // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started; clang 14 loses it in glibc's checked vsnprintf
-        std::vsnprintf(line.text, sizeof line.text, format, ap);
-        return line;
-    }
-    char message[sizeof line.text - 112];  // room for the error text
+    Diagnostic diagnostic{};
+    const std::size_t room = sizeof diagnostic.text - (reason == Reason::Errno ? REASON_ROOM : 0);
     // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): started; clang 14 loses it in glibc's checked vsnprintf
-    std::vsnprintf(message, sizeof message, format, ap);
-    errno = error;
-    // glibc's %m is the text of errno, as err(3) prints it, without importing
-    // strerror (one more binding by the loader at every start).
+    std::vsnprintf(diagnostic.text, room, format, ap);
+    if (reason == Reason::Errno) {
+        const std::size_t used = std::strlen(diagnostic.text);
+        errno = error;
+        // glibc's %m is the text of errno, as err(3) prints it, without importing
+        // strerror (one more binding by the loader at every start).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat"
-    std::snprintf(line.text, sizeof line.text, "%s: %m", message);
+        std::snprintf(diagnostic.text + used, sizeof diagnostic.text - used, ": %m");
 #pragma GCC diagnostic pop
-    return line;
-}
-
-Line report(int level, bool with_error, const char* format, va_list ap) {
-    Line line = format_line(with_error, format, ap);
-    system_log(LOG_DAEMON | level, line.text);
-    return line;
+    }
+    system_log(LOG_DAEMON | level, diagnostic.text);
+    return diagnostic;
 }
 
 }  // namespace
 
-void report_warnx(const char* format, ...) {
+void report(Level level, Reason reason, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    warnx("%s", report(LOG_WARNING, false, format, ap).text);
+    warnx("%s", diagnose(static_cast<int>(level), reason, format, ap).text);
     va_end(ap);
 }
 
-void report_warn(const char* format, ...) {
+void report_exit(int status, Reason reason, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    warnx("%s", report(LOG_WARNING, true, format, ap).text);
+    const Diagnostic diagnostic = diagnose(LOG_ERR, reason, format, ap);
     va_end(ap);
-}
-
-void report_notice(const char* format, ...) {
-    va_list ap;
-    va_start(ap, format);
-    warnx("%s", report(LOG_NOTICE, false, format, ap).text);
-    va_end(ap);
-}
-
-void report_err(int status, const char* format, ...) {
-    va_list ap;
-    va_start(ap, format);
-    const Line line = report(LOG_ERR, true, format, ap);
-    va_end(ap);
-    errx(status, "%s", line.text);
-}
-
-void report_errx(int status, const char* format, ...) {
-    va_list ap;
-    va_start(ap, format);
-    const Line line = report(LOG_ERR, false, format, ap);
-    va_end(ap);
-    errx(status, "%s", line.text);
+    errx(status, "%s", diagnostic.text);
 }

@@ -4,11 +4,17 @@
 // standard error.
 #pragma once
 
-// Level warning: a program restarted or disabled, a fork that failed.
-void report_warnx(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void report_warn(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Level notice: the supervisor ends normally.
-void report_notice(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Level err: the supervisor (or a child before its exec) ends with `status`.
-void report_err(int status, const char* format, ...) __attribute__((noreturn, format(printf, 2, 3)));
-void report_errx(int status, const char* format, ...) __attribute__((noreturn, format(printf, 2, 3)));
+#include <syslog.h>
+
+// The logger's level: a program restarted or disabled, or a fork that failed
+// (warning); the supervisor's normal end (notice).
+enum class Level { Notice = LOG_NOTICE, Warning = LOG_WARNING };
+
+// Whether ": " and the text of errno follow the message, as in err(3) and
+// warn(3), or not, as in errx(3) and warnx(3).
+enum class Reason { Errno, None };
+
+void report(Level level, Reason reason, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+// At level err; then the supervisor (or a child before its exec) ends with `status`.
+void report_exit(int status, Reason reason, const char* format, ...) __attribute__((noreturn, format(printf, 3, 4)));

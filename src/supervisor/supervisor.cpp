@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "audit/audit.h"
-#include "common/process.h"
+#include "common/sleep.h"
 #include "supervisor/config.h"
 #include "supervisor/program.h"
 #include "supervisor/report.h"
@@ -28,14 +28,14 @@ constexpr char DATA_DIR[] = "/data";
 // Runs the tool to its end; its exit status does not matter.
 void prepare_data_area() {
     const pid_t pid = fork();
-    if (pid == -1) report_err(2, "fork %s failed", PREPARATION_TOOL);
+    if (pid == -1) report_exit(2, Reason::Errno, "fork %s failed", PREPARATION_TOOL);
     if (pid == 0) {
         execl(PREPARATION_TOOL, PREPARATION_TOOL, static_cast<char*>(nullptr));
-        report_err(2, "execl");
+        report_exit(2, Reason::Errno, "execl");
     }
     // Wait for this child only: whoever exec'd us may have left children of
     // its own, and reaping one of those must not pass for the tool's end.
-    if (waitpid(pid, nullptr, 0) == -1) report_err(2, "wait on %s", PREPARATION_TOOL);
+    if (waitpid(pid, nullptr, 0) == -1) report_exit(2, Reason::Errno, "wait on %s", PREPARATION_TOOL);
 }
 
 // Changes the user id only: groups stay those we were started with.
@@ -44,9 +44,9 @@ void become_app() {
     // services leave it set on success: clear it, and trust a found entry.
     errno = 0;
     const passwd* account = getpwnam(ACCOUNT);
-    if (!account && errno != 0) report_errx(2, "getpwnam");
-    if (!account) report_errx(2, "cannot determine %s's uid", ACCOUNT);
-    if (setuid(account->pw_uid) != 0) report_err(2, "setuid");
+    if (!account && errno != 0) report_exit(2, Reason::None, "getpwnam");
+    if (!account) report_exit(2, Reason::None, "cannot determine %s's uid", ACCOUNT);
+    if (setuid(account->pw_uid) != 0) report_exit(2, Reason::Errno, "setuid");
 }
 
 void reap(std::vector<SupervisedProgram>& programs, pid_t pid, int status) {
@@ -54,25 +54,24 @@ void reap(std::vector<SupervisedProgram>& programs, pid_t pid, int status) {
     if (!program) return;  // not one of ours
     // A child killed by a signal shows exit code 0.
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 0;
-    report_warnx("%s exited(%d), restarting", program->name.c_str(), code);
+    report(Level::Warning, Reason::None, "%s exited(%d), restarting", program->name.c_str(), code);
     start_program(*program);
 }
 
 }  // namespace
 
-int run_supervisor(const AppletArgs& args) {
+int run_supervisor(const AppletArgs& /*ignored*/) {
     // The device's programs are started once, by root. Anyone else reaching
     // us through the set-user-ID bit would run a second set beside them.
-    identify_caller(args);
     if (getuid() != 0) {
         audit("supervisor refused");
         errno = EPERM;
-        report_err(2, "setuid");
+        report_exit(2, Reason::Errno, "setuid");
     }
     audit("supervisor started");
     prepare_data_area();
     become_app();
-    if (chdir(DATA_DIR) != 0) report_err(2, "chdir");
+    if (chdir(DATA_DIR) != 0) report_exit(2, Reason::Errno, "chdir");
 
     std::vector<SupervisedProgram> programs;
     load_watchdog_config(programs);
@@ -82,8 +81,8 @@ int run_supervisor(const AppletArgs& args) {
         int status = 0;
         const pid_t pid = waitpid(-1, &status, WNOHANG);
         if (pid == -1) {
-            if (errno != ECHILD) report_err(2, "waitpid");
-            report_notice("no more children, exiting");
+            if (errno != ECHILD) report_exit(2, Reason::Errno, "waitpid");
+            report(Level::Notice, Reason::None, "no more children, exiting");
             std::exit(0);
         }
         if (pid == 0) sleep_whole_seconds(POLL_INTERVAL);

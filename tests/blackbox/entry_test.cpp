@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 #include "expected.h"
 #include "table.h"
@@ -166,23 +167,28 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     run_table(rows, {.setuid = true, .root_per_row = true});
 }
 
+// A socket bound at the root's /dev/log, its queue filled: a logger that
+// reads nothing.
+int full_logger(const DeviceRoot& root) {
+    const int logger = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = root.host_path("/dev/log");
+    EXPECT_LT(path.size(), sizeof address.sun_path);
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(logger, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    chmod(path.c_str(), 0666);
+    const int filler = socket(AF_UNIX, SOCK_DGRAM, 0);
+    while (sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address) == 1) {
+    }
+    close(filler);
+    return logger;
+}
+
 // A logger that never reads holds up no applet for more than the second it
 // may wait: the lines go to the kernel log instead.
 TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
-    int logger = -1, filler = -1;
-    const auto fill_logger = [&](const DeviceRoot& root) {
-        logger = socket(AF_UNIX, SOCK_DGRAM, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        const std::string path = root.host_path("/dev/log");
-        ASSERT_LT(path.size(), sizeof address.sun_path);
-        std::strcpy(address.sun_path, path.c_str());
-        ASSERT_EQ(bind(logger, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        chmod(path.c_str(), 0666);
-        filler = socket(AF_UNIX, SOCK_DGRAM, 0);
-        while (sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address) == 1) {
-        }
-    };
+    int logger = -1;
     const auto kept = [](const Strings& lines) {
         return [=](const DeviceRoot& root, const RunResult& r) {
             Strings seen;
@@ -207,8 +213,35 @@ TEST(Entry, AFullSystemLoggerHoldsUpNoApplet) {
                 .check = kept({"authpriv.notice app[N]: setting clock from UTC to UTC",
                                "authpriv.notice app[N]: clock set from UTC to UTC",
                                "authpriv.notice app[N]: running /usr/sbin/hwclock --systohc"})}},
-              {.setuid = true, .prepare = fill_logger});
-    close(filler);
+              {.setuid = true, .prepare = [&](const DeviceRoot& root) { logger = full_logger(root); }});
+    close(logger);
+}
+
+// A full logger that reads again within the second gets the line, which the
+// applet waited for room to send; the kernel log gets none.
+TEST(Entry, AFullSystemLoggerThatCatchesUpGetsTheLine) {
+    int logger = -1;
+    std::string received;
+    std::thread reader;
+    const auto catching_up = [&](const DeviceRoot& root) {
+        logger = full_logger(root);
+        reader = std::thread([&] {
+            usleep(300000);
+            const timeval quiet{2, 0};
+            setsockopt(logger, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
+            char datagram[1024];
+            for (ssize_t n; (n = recv(logger, datagram, sizeof datagram, 0)) > 0;)
+                if (n > 1) received.append(datagram, static_cast<std::size_t>(n));
+        });
+    };
+    run_table({{.args = {"service", "start", "modem"}, .caller = {.user = "user", .linger = 1, .kmsg = true},
+                .tools = {"S38modem"},
+                .check = [&](const DeviceRoot& root, const RunResult&) {
+                    reader.join();
+                    EXPECT_NE(received.find(": running /etc/init.d/S38modem start: "), std::string::npos) << received;
+                    EXPECT_EQ(root.kmsg_lines(), Strings{});
+                }}},
+              {.setuid = true, .prepare = catching_up});
     close(logger);
 }
 
@@ -269,7 +302,7 @@ TEST(Entry, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
     // The caller gives itself a login uid where it has none; the namespace
     // shows only the one it maps (1001's, as 0), which the line translates.
     const std::string login = "auid=" + std::string(audit_login_uid() == "unset" || audit_login_uid() == "1001"
-                                                         ? "1001" : "unset") + " ses=N";
+                                                         ? "1001" : "?") + " ses=N";
     const std::string scheduled = "authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s: ";
     const RunOptions user{.user = "user", .linger = 1, .syslog = true};
     run_table({{.label = "unshare -r, reboot 0", .caller = user,
@@ -284,13 +317,13 @@ TEST(Entry, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
                 .command = {"/usr/bin/unshare", "-r", "/usr/bin/unshare", "-r", "/bin/bash", "-c",
                             shell_exec_app("app") + " reboot 0"},
                 .err = said("setgroups: Operation not permitted"),
-                .check = logged({scheduled + "uid=0 user=root nsuid=0 auid=unset ses=" +
+                .check = logged({scheduled + "uid=0 user=root nsuid=0 auid=? ses=" +
                                  (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})},
                // Without a map, its own uid is one the kernel cannot name outside.
                {.label = "unshare -U, reboot 0", .caller = user,
                 .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", shell_exec_app("app") + " reboot 0"},
                 .err = said("setuid: Invalid argument"),
-                .check = logged({scheduled + "uid=? user=? nsuid=65534 auid=unset ses=" +
+                .check = logged({scheduled + "uid=? user=? nsuid=65534 auid=? ses=" +
                                  (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})}},
               {.setuid = true});
 }

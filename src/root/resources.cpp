@@ -1,0 +1,52 @@
+#include "root/resources.h"
+
+#include <sched.h>
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <err.h>
+
+#include "common/kernel.h"
+
+namespace {
+
+constexpr pid_t INIT = 1;
+
+// SCHED_OTHER at nice 0, no reset-on-fork, (runtime 0) the default time
+// slice and the default utilization clamps: sched_setscheduler would keep a
+// slice the caller chose, and a sched_setattr without clamps its clamps. A
+// kernel without clamps refuses them (EOPNOTSUPP, or EINVAL and E2BIG before
+// it knew them): it has none to keep.
+void take_normal_policy() {
+    if (kernel_normal_sched_attr(true) == 0) return;
+    if (errno == EOPNOTSUPP || errno == EINVAL || errno == E2BIG) {
+        if (kernel_normal_sched_attr(false) == 0) return;
+    }
+    if (errno != ENOSYS) err(2, "sched_setattr");
+    if (kernel_normal_policy() != 0) err(2, "sched_setscheduler");
+    if (kernel_reset_nice() != 0) err(2, "setpriority");
+}
+
+}  // namespace
+
+// A caller's `ulimit -f 1` would cut a root tool's files short, and its
+// other limits would follow every daemon a script starts for its whole life.
+// All are read before any is set.
+void take_init_limits() {
+    struct rlimit limits[RLIM_NLIMITS]{};
+    for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
+        if (prlimit(INIT, static_cast<__rlimit_resource>(resource), nullptr, &limits[resource]) != 0)
+            err(2, "prlimit");
+    for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
+        if (setrlimit(static_cast<__rlimit_resource>(resource), &limits[resource]) != 0) err(2, "setrlimit");
+}
+
+// An idle or low priority would let any caller starve the tool.
+void take_init_scheduling() {
+    take_normal_policy();
+    if (kernel_reset_io_priority() != 0) err(2, "ioprio_set");
+    cpu_set_t cpus;
+    if (kernel_get_cpus(INIT, cpus) != 0) err(2, "sched_getaffinity");
+    if (kernel_set_cpus(cpus) != 0) err(2, "sched_setaffinity");
+}
+
