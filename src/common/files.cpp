@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 LinesEnd read_lines(FILE* stream, LineTaker take, void* context) {
     char* line = nullptr;
@@ -34,7 +35,7 @@ bool copy_line(const char* path, const char* prefix, char* text, std::size_t siz
     const std::size_t prefix_length = std::strlen(prefix);
     text[0] = '\0';
     return for_each_line(path, [&](const char* line) {
-               if (std::strncmp(line, prefix, prefix_length) != 0) return false;
+               if (!std::string_view(line).starts_with(std::string_view(prefix, prefix_length))) return false;
                const std::size_t kept = std::min(std::strlen(line + prefix_length), size - 1);
                std::memcpy(text, line + prefix_length, kept);
                text[kept] = '\0';
