@@ -59,7 +59,7 @@
 #include <unistd.h>
 
 #include "clock_keeper.h"
-#include "sched_attr.h"
+#include "common/sched_attr.h"
 
 #define MAX_LIST 64
 

@@ -29,7 +29,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "sched_attr.h"
+#include "common/sched_attr.h"
 #include "standin.h"
 
 /* Newer than some C libraries' headers. */
