@@ -54,10 +54,18 @@ Record parse_record(std::string_view line) {
     return record;
 }
 
-std::string user_spec(const std::string& user) {
-    if (user.empty()) return "0:0:0";
-    if (user == "user") return "1001:1001:1001";
-    return user;
+// setpriv's options for RunOptions::user ("uid[:gid[:g1,g2...]]"), and the owner "uid:gid".
+std::vector<std::string> identity(const RunOptions& o, std::string& owner) {
+    const std::string spec = o.user.empty() ? "0:0:0" : o.user == "user" ? "1001:1001:1001" : o.user;
+    std::vector<std::string> ids;
+    std::istringstream fields(spec);
+    for (std::string id; std::getline(fields, id, ':');) ids.push_back(id);
+    if (ids.size() < 2) ids.push_back(ids[0]);
+    if (ids.size() < 3) ids.push_back(ids[1]);
+    owner = ids[0] + ":" + ids[1];
+    const bool groups = !o.session && !ids[2].empty();
+    return {"/usr/bin/setpriv", "--reuid=" + ids[0], "--regid=" + ids[1],
+            groups ? "--groups=" + ids[2] : "--clear-groups", "--"};
 }
 
 // Reads both pipes to end of file: background children of the app may hold them.
@@ -90,7 +98,7 @@ std::vector<std::string> emulator_words() {
     return words;
 }
 
-// The argv that starts the installed app with `argv0`: natively devroot-init
+// The argv that starts the installed app with `argv0`: natively `init --exec`
 // sets argv[0]; the emulator is told it instead.
 std::vector<std::string> app_argv(const std::string& argv0) {
     std::vector<std::string> words = emulator_words();
@@ -288,33 +296,55 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
     return run_command(argv, options);
 }
 
+// The command runs at the end of a chain of tools, each of which sets part
+// of the caller's state and execs the next, so that the command's parent is
+// still process 1 (the audit line's parent=/.devroot/init). Its limits come
+// after the identity change (setpriv makes a process over its RLIMIT_NPROC
+// fail its next exec); the last step, init's own, adds the environment.
 RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
     if (o.cgroup2) argv.push_back("--cgroup2");
     if (o.syslog || o.rsyslog) argv.push_back("--syslog");
     if (o.rsyslog) argv.push_back("rsyslog");
     if (o.kmsg) argv.push_back("--kmsg");
-    argv.insert(argv.end(), {"--result", "/.devroot/result", "--user", user_spec(o.user), "--cwd", o.cwd});
-    if (!o.delegate.empty()) argv.insert(argv.end(), {"--delegate", o.delegate});
-    std::vector<std::string> command = given;
+    argv.insert(argv.end(), {"--result", "/.devroot/result", "--linger", std::to_string(o.linger)});
+    if (o.timeout > 0)
+        argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});
+    argv.push_back("--");
+    std::string owner;
+    const std::vector<std::string> setpriv = identity(o, owner);
+    // A service manager's delegation, as root: the cgroup's own files become the caller's.
+    if (!o.delegate.empty())
+        argv.insert(argv.end(), {"/bin/sh", "-c",
+                                 "cd /sys/fs/cgroup && mkdir " + o.delegate + " && cd " + o.delegate + " && chown " +
+                                     owner + " . cgroup.procs cgroup.threads cgroup.subtree_control && echo 0 >"
+                                     "cgroup.procs && exec \"$@\"", "sh"});
+    argv.insert(argv.end(), {"/usr/bin/env", "-i", "-C", o.cwd});
+    if (o.session) argv.push_back("--default-signal");
+    for (int sig : o.ignored) argv.push_back("--ignore-signal=" + std::to_string(sig));
+    for (int sig : o.blocked) argv.push_back("--block-signal=" + std::to_string(sig));
+    argv.push_back("--");
+    if (o.session) argv.push_back("/usr/bin/setsid");
+    argv.insert(argv.end(), setpriv.begin(), setpriv.end());
+    if (!o.rlimits.empty()) {
+        argv.push_back("/usr/bin/prlimit");
+        for (const std::string& l : o.rlimits) argv.push_back("--" + l + ":");  // "nofile=3": the soft limit
+        argv.push_back("--");
+    }
+    std::vector<std::string> command = given, step{"/.devroot/init", "--exec"};
     if (command[0] == "/app/bin/app" && !o.no_argv) {
         command.erase(command.begin());
         std::vector<std::string> app = app_argv(o.argv0);
         command.insert(command.begin(), app.begin(), app.end());
-        if (!emulated()) argv.insert(argv.end(), {"--argv0", o.argv0});
+        if (!emulated()) step.insert(step.end(), {"--argv0", o.argv0});
     }
-    if (o.no_argv) argv.push_back("--no-argv");
-    if (o.session) argv.push_back("--session");
-    if (o.hostile) argv.push_back("--hostile");
-    for (const std::string& e : o.env) argv.insert(argv.end(), {"--env", e});
-    for (int fd : o.close_fds) argv.insert(argv.end(), {"--close", std::to_string(fd)});
-    for (int sig : o.ignored) argv.insert(argv.end(), {"--ignore", std::to_string(sig)});
-    for (int sig : o.blocked) argv.insert(argv.end(), {"--block", std::to_string(sig)});
-    for (const std::string& l : o.rlimits) argv.insert(argv.end(), {"--rlimit", l});
-    if (o.timeout > 0)
-        argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});
-    if (o.linger > 0) argv.insert(argv.end(), {"--linger", std::to_string(o.linger)});
-    argv.push_back("--");
+    if (o.no_argv) step.push_back("--no-argv");
+    for (const std::string& e : o.env) step.insert(step.end(), {"--env", e});
+    for (int fd : o.close_fds) step.insert(step.end(), {"--close", std::to_string(fd)});
+    if (o.session) step.push_back("--session");
+    if (o.hostile) step.push_back("--hostile");
+    step.push_back("--");
+    if (step.size() > 3) argv.insert(argv.end(), step.begin(), step.end());
     argv.insert(argv.end(), command.begin(), command.end());
     unlink(host_path("/.devroot/result").c_str());
 
