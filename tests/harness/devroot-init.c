@@ -2,11 +2,13 @@
  * devroot-init: process 1 of a device root's PID namespace, and the last
  * step of the chain of tools that starts a command there.
  *
- * usage: init [--linger S] [--result FILE] [--timeout S [--signal N]] -- command [arg...]
+ * usage: init [--linger S] [--result FILE] [--timeout S [--signal N]] [--logger] -- command [arg...]
  *   Starts the command with descriptors 0-2 only and no signal blocked,
  *   reaps everything, and when the command has ended waits up to --linger
  *   seconds for the rest before ending the namespace (which kills what is
- *   left).
+ *   left). The run's helpers, the processes there before this one (the
+ *   kernel log's reader, the logger of --logger), are not waited for: a last
+ *   line through each, once they wrote it, shows that they wrote all before it.
  *   --timeout S --signal N   send signal N (default 9) to the command after S seconds
  *   --result FILE            write the command's "status=" and "elapsed_ms=" there
  *   The exit status is the command's (128 + signal when it was killed).
@@ -35,6 +37,7 @@
  * records it. A device root never runs without it.
  */
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
@@ -45,8 +48,10 @@
 #include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -202,13 +207,65 @@ __attribute__((noreturn)) static void exec_step(int argc, char** argv, int i) {
     die("cannot execute the command");
 }
 
+static pid_t helpers[16];
+static int helper_count;
+
+/* How many processes of the namespace are neither this one nor a helper;
+ * with `remember`, every such process becomes a helper. */
+static int others(int remember) {
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    for (struct dirent* e; proc && (e = readdir(proc));) {
+        pid_t pid = (pid_t)atoi(e->d_name);
+        int known = pid <= 1;
+        for (int i = 0; i < helper_count; ++i) known |= helpers[i] == pid;
+        if (known) continue;
+        if (remember && helper_count < (int)(sizeof helpers / sizeof *helpers)) helpers[helper_count++] = pid;
+        else ++count;
+    }
+    if (proc) closedir(proc);
+    return count;
+}
+
+#define END_OF_RUN "devroot: end of run"
+
+static int holds_end(const char* path) {
+    FILE* f = fopen(path, "re");
+    char line[8192];
+    int found = 0;
+    while (f && !found && fgets(line, sizeof line, f)) found = strstr(line, END_OF_RUN) != NULL;
+    if (f) fclose(f);
+    return found;
+}
+
+/* The logger and the kernel log's reader write on their own time: each gets
+ * a last line, waited for up to 10 s (a loaded machine). rsyslog writes its
+ * two files in turn; busybox syslogd only the first. */
+static void flush_helpers(int logger) {
+    int kmsg = open("/dev/kmsg", O_WRONLY | O_NONBLOCK | O_CLOEXEC);  /* ENXIO: no reader */
+    int reader = kmsg >= 0 && write(kmsg, END_OF_RUN "\n", sizeof END_OF_RUN) == sizeof END_OF_RUN;
+    if (kmsg >= 0) close(kmsg);
+    if (logger) {
+        struct sockaddr_un log = {.sun_family = AF_UNIX, .sun_path = "/dev/log"};
+        int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        logger = sendto(s, "<13>" END_OF_RUN, sizeof END_OF_RUN + 3, 0, (struct sockaddr*)&log, sizeof log) > 0;
+        close(s);
+    }
+    for (double until = now_seconds() + 10; now_seconds() < until; usleep(20000))
+        if ((!reader || holds_end("/records/kmsg")) &&
+            (!logger || (holds_end("/records/syslog") &&
+                         (access("/records/syslog-trusted", F_OK) || holds_end("/records/syslog-trusted")))))
+            return;
+}
+
 int main(int argc, char** argv) {
     if (argc > 1 && !strcmp(argv[1], "--exec")) exec_step(argc, argv, 2);
     double timeout = 0, linger = 0;
-    int sig = SIGKILL, i = 1;
+    int sig = SIGKILL, logger = 0, i = 1;
     const char* result = NULL;
     for (; i < argc && strcmp(argv[i], "--"); ++i) {
-        if (i + 1 >= argc) die("option needs a value");
+        if (!strcmp(argv[i], "--logger")) logger = 1;
+        else if (i + 1 >= argc) die("option needs a value");
         else if (!strcmp(argv[i], "--timeout")) timeout = atof(argv[++i]);
         else if (!strcmp(argv[i], "--signal")) sig = atoi(argv[++i]);
         else if (!strcmp(argv[i], "--linger")) linger = atof(argv[++i]);
@@ -222,7 +279,9 @@ int main(int argc, char** argv) {
     sigemptyset(&chld);
     sigaddset(&chld, SIGCHLD);
     sigprocmask(SIG_BLOCK, &chld, &before);
+    others(1);
     const pid_t keeper = start_clock_keeper();
+    helpers[helper_count++] = keeper;
     double start = now_seconds();
     pid_t command = fork();
     if (command == -1) die("fork");
@@ -246,9 +305,8 @@ int main(int argc, char** argv) {
             if (f) fclose(f);
             deadline = now_seconds() + linger;
         }
-        if (pid == -1 && errno == ECHILD) break;
         double now = now_seconds();
-        if (exit_status >= 0 && now >= deadline) break;
+        if (exit_status >= 0 && (now >= deadline || others(0) == 0)) break;
         if (exit_status < 0 && timeout > 0 && !signalled && now - start >= timeout) {
             kill(command, sig);
             signalled = 1;
@@ -258,6 +316,7 @@ int main(int argc, char** argv) {
         struct timespec ts = {(time_t)wait, (long)((wait - (double)(time_t)wait) * 1e9)};
         sigtimedwait(&chld, NULL, &ts);
     }
+    if (helper_count > 1) flush_helpers(logger);
     kill(keeper, SIGKILL);
     return exit_status;
 }
