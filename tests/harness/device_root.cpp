@@ -17,12 +17,6 @@
 namespace devroot {
 namespace {
 
-long monotonic_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
-
 std::string unescape(std::string_view text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -351,7 +345,6 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     int out[2], errp[2], in[2];
     if (pipe2(out, O_CLOEXEC) || pipe2(errp, O_CLOEXEC) || pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe");
     RunResult result;
-    result.started_ms = monotonic_ms();
     const int input = o.stdin_pipe ? in[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = o.streams >= 0 ? start(argv, {o.streams, o.streams, o.streams})
                                      : start(argv, {input, out[1], errp[1]});
@@ -367,8 +360,10 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::istringstream report(read("/.devroot/result"));
-    for (std::string line; std::getline(report, line);)
+    for (std::string line; std::getline(report, line);) {
         if (line.rfind("elapsed_ms=", 0) == 0) result.elapsed_ms = std::stol(line.substr(11));
+        if (line.rfind("started_ms=", 0) == 0) result.started_ms = std::stol(line.substr(11));
+    }
     return result;
 }
 

@@ -68,9 +68,9 @@ struct RunResult {
     int status = -1;
     std::string out, err;
     long elapsed_ms = -1;  // the app's own run time
-    long started_ms = -1;  // CLOCK_MONOTONIC at start, comparable with records' time_ms
+    long started_ms = -1;  // CLOCK_MONOTONIC as the app's start began, comparable with records' time_ms
 
-    // How long after the run began the stand-in made `record`.
+    // How long after the app's start the stand-in made `record`.
     long since_start(const Record& record) const { return record.number("time_ms") - started_ms; }
 };
 

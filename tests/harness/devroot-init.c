@@ -10,7 +10,8 @@
  *   kernel log's reader, the logger of --logger), are not waited for: a last
  *   line through each, once they wrote it, shows that they wrote all before it.
  *   --timeout S --signal N   send signal N (default 9) to the command after S seconds
- *   --result FILE            write the command's "status=" and "elapsed_ms=" there
+ *   --result FILE            write the command's "status=", "started_ms="
+ *                            (CLOCK_MONOTONIC) and "elapsed_ms=" there
  *   The exit status is the command's (128 + signal when it was killed).
  *
  * usage: init --exec [--argv0 TEXT | --no-argv] [--env NAME=VALUE]... [--close FD]... [--session] [--hostile]
@@ -301,7 +302,8 @@ int main(int argc, char** argv) {
             if (pid != command) continue;
             exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
             FILE* f = result ? fopen(result, "we") : NULL;
-            if (f) fprintf(f, "status=%d\nelapsed_ms=%.0f\n", exit_status, (now_seconds() - start) * 1000);
+            if (f) fprintf(f, "status=%d\nstarted_ms=%.0f\nelapsed_ms=%.0f\n", exit_status, start * 1000,
+                           (now_seconds() - start) * 1000);
             if (f) fclose(f);
             deadline = now_seconds() + linger;
         }
