@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -48,18 +47,13 @@ Record parse_record(std::string_view line) {
     return record;
 }
 
-// setpriv's options for RunOptions::user ("uid[:gid[:g1,g2...]]"), and the owner "uid:gid".
+// setpriv's options for RunOptions::user, and in `owner` its "uid:gid".
 std::vector<std::string> identity(const RunOptions& o, std::string& owner) {
     const std::string spec = o.user.empty() ? "0:0:0" : o.user == "user" ? "1001:1001:1001" : o.user;
-    std::vector<std::string> ids;
-    std::istringstream fields(spec);
-    for (std::string id; std::getline(fields, id, ':');) ids.push_back(id);
-    if (ids.size() < 2) ids.push_back(ids[0]);
-    if (ids.size() < 3) ids.push_back(ids[1]);
-    owner = ids[0] + ":" + ids[1];
-    const bool groups = !o.session && !ids[2].empty();
-    return {"/usr/bin/setpriv", "--reuid=" + ids[0], "--regid=" + ids[1],
-            groups ? "--groups=" + ids[2] : "--clear-groups", "--"};
+    const std::size_t gid = spec.find(':') + 1, groups = spec.find(':', gid) + 1;
+    owner = spec.substr(0, groups - 1);
+    return {"/usr/bin/setpriv", "--reuid=" + spec.substr(0, gid - 1), "--regid=" + spec.substr(gid, groups - gid - 1),
+            o.session || groups == spec.size() ? "--clear-groups" : "--groups=" + spec.substr(groups), "--"};
 }
 
 // Reads both pipes to end of file: background children of the app may hold them.

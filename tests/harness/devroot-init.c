@@ -39,7 +39,6 @@
  */
 
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
