@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common/sched_attr.h"
+
 // ---- No function in the C library: keys and memory policy (libkeyutils'
 // and libnuma's), I/O priority, and sched_setattr (before glibc 2.41).
 
@@ -36,16 +38,7 @@ inline int kernel_reset_io_priority() {
     return static_cast<int>(syscall(SYS_ioprio_set, 1 /* IOPRIO_WHO_PROCESS */, 0, 0 /* class none */));
 }
 
-// The kernel's struct sched_attr with the utilization clamps (Linux 5.3 on).
-struct KernelSchedAttr {
-    std::uint32_t size, policy;
-    std::uint64_t flags;
-    std::int32_t nice;
-    std::uint32_t priority;
-    std::uint64_t runtime, deadline, period;
-    std::uint32_t util_min, util_max;
-};
-static_assert(sizeof(KernelSchedAttr) == 56);
+static_assert(sizeof(kernel_sched_attr) == 56);
 // The struct as first published: kernels before the clamps refuse a longer one.
 constexpr std::uint32_t SCHED_ATTR_SIZE_FIRST = 48;
 constexpr std::uint64_t SCHED_FLAG_UTIL_CLAMP = 0x20 | 0x40;  // minimum and maximum
@@ -55,7 +48,7 @@ constexpr std::uint32_t UTIL_CLAMP_DEFAULT = 0xffffffff;      // "back to the de
 // slice; `reset_clamps`: also the default utilization clamps, which only a
 // kernel built with them knows.
 inline int kernel_normal_sched_attr(bool reset_clamps) {
-    KernelSchedAttr normal{SCHED_ATTR_SIZE_FIRST, 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0, 0, 0};
+    kernel_sched_attr normal{SCHED_ATTR_SIZE_FIRST, 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0, 0, 0};
     if (reset_clamps) {
         normal.size = sizeof normal;
         normal.flags = SCHED_FLAG_UTIL_CLAMP;

@@ -91,7 +91,7 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     const std::string huge(100000, 'z');
     Strings many{"watchdog"};
     many.insert(many.end(), 8, huge);
-    const RunOptions user{.user = "user", .linger = 1, .syslog = true};  // the logger writes on its own time
+    const RunOptions user{.user = "user", .linger = 10, .syslog = true};  // what a reboot leaves, on a loaded machine
     std::vector<Row> rows = {
         {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"},
          .check = logged({notice + "running /etc/init.d/S38modem start" + by_user + "service start modem"})},
@@ -284,7 +284,7 @@ TEST(Entry, TheSystemLoggerCanTellTheAppsLinesFromAForgery) {
                                  "app: authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s",
                                  "app: authpriv.notice app[N]: running /usr/sbin/reboot"}));
     };
-    run_table({{.label = "a forged line, then reboot 0", .caller = {.user = "user", .linger = 1, .rsyslog = true},
+    run_table({{.label = "a forged line, then reboot 0", .caller = {.user = "user", .linger = 10, .rsyslog = true},
                 .command = {"/bin/bash", "-c",
                             "logger -u /dev/log -p authpriv.notice -t \"app[$$]\" \"running /usr/sbin/reboot: "
                             "uid=0 user=root\"; " + shell_exec_app("app") + " reboot 0"},
@@ -304,7 +304,7 @@ TEST(Entry, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
     const std::string login = "auid=" + std::string(audit_login_uid() == "unset" || audit_login_uid() == "1001"
                                                          ? "1001" : "?") + " ses=N";
     const std::string scheduled = "authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s: ";
-    const RunOptions user{.user = "user", .linger = 1, .syslog = true};
+    const RunOptions user{.user = "user", .linger = 10, .syslog = true};
     run_table({{.label = "unshare -r, reboot 0", .caller = user,
                 .command = {"/bin/bash", "-c",
                             "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; exec unshare -r /bin/bash -c '" +

@@ -11,16 +11,6 @@ using namespace expected;
 const RunOptions LINGER{.linger = 5};
 const RunOptions USER_LINGER{.user = "user", .linger = 5};
 
-// The one start of `tool`, from `from` ms after the run began to before `to`.
-Record started(const DeviceRoot& root, const RunResult& r, const std::string& tool, long from, long to) {
-    auto runs = root.records_of(tool);
-    if (runs.empty()) return {};
-    long after = r.since_start(runs[0]);
-    EXPECT_GE(after, from) << tool;
-    EXPECT_LT(after, to) << tool;
-    return runs[0];
-}
-
 TEST(Power, DelayIsCheckedBeforeAnythingIsScheduled) {
     run_table({
         {.args = {"reboot", "3601"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
@@ -53,7 +43,7 @@ TEST(Power, AcceptedDelaysReturnAtOnce) {
 Check ran_at_once(const std::string& applet) {
     return [=](const DeviceRoot& root, const RunResult& r) {
         // A zero delay that still slept a whole second would reach 1000 ms.
-        Record run = started(root, r, applet, 0, 1000);
+        Record run = record_within(root, r, applet, 0, 1000);
         EXPECT_EQ(run.all("argv"), Strings{"/usr/sbin/" + applet});
         EXPECT_EQ(run.get("pdeathsig"), "0") << "the tool must outlive its caller";
     };
@@ -71,7 +61,7 @@ TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
         // A caller kept for the 1 s delay would reach 1000 ms.
         EXPECT_LT(r.elapsed_ms, 1000);
         // Generous for a loaded machine: a delay read as several seconds would exceed 4 s.
-        Record run = started(root, r, "reboot", 1000, 4000);
+        Record run = record_within(root, r, "reboot", 1000, 4000);
         EXPECT_EQ(run.get("ruid"), "0");
         EXPECT_EQ(run.get("euid"), "0");
     };
@@ -92,7 +82,7 @@ Strings hang_up_during_the_wait(bool ignored) {
 TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
     const Check after_the_delay = [](const DeviceRoot& root, const RunResult& r) {
         // Generous for a loaded machine: a delay read as several seconds more would exceed 4.5 s.
-        Record run = started(root, r, "reboot", 2000, 4500);
+        Record run = record_within(root, r, "reboot", 2000, 4500);
         EXPECT_EQ(run.get("sigign"), "0000000000000000") << "the tool starts with default dispositions";
     };
     run_table({

@@ -8,7 +8,6 @@
 
 #include <cctype>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,12 +15,6 @@
 
 namespace devroot {
 namespace {
-
-long monotonic_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
-}
 
 std::string unescape(std::string_view text) {
     std::string out;
@@ -54,10 +47,13 @@ Record parse_record(std::string_view line) {
     return record;
 }
 
-std::string user_spec(const std::string& user) {
-    if (user.empty()) return "0:0:0";
-    if (user == "user") return "1001:1001:1001";
-    return user;
+// setpriv's options for RunOptions::user, and in `owner` its "uid:gid".
+std::vector<std::string> identity(const RunOptions& o, std::string& owner) {
+    const std::string spec = o.user.empty() ? "0:0:0" : o.user == "user" ? "1001:1001:1001" : o.user;
+    const std::size_t gid = spec.find(':') + 1, groups = spec.find(':', gid) + 1;
+    owner = spec.substr(0, groups - 1);
+    return {"/usr/bin/setpriv", "--reuid=" + spec.substr(0, gid - 1), "--regid=" + spec.substr(gid, groups - gid - 1),
+            o.session || groups == spec.size() ? "--clear-groups" : "--groups=" + spec.substr(groups), "--"};
 }
 
 // Reads both pipes to end of file: background children of the app may hold them.
@@ -90,7 +86,7 @@ std::vector<std::string> emulator_words() {
     return words;
 }
 
-// The argv that starts the installed app with `argv0`: natively devroot-init
+// The argv that starts the installed app with `argv0`: natively `init --exec`
 // sets argv[0]; the emulator is told it instead.
 std::vector<std::string> app_argv(const std::string& argv0) {
     std::vector<std::string> words = emulator_words();
@@ -288,40 +284,61 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
     return run_command(argv, options);
 }
 
+// The command runs at the end of a chain of tools, each of which sets part
+// of the caller's state and execs the next, so that the command's parent is
+// still process 1 (the audit line's parent=/.devroot/init). Its limits come
+// after the identity change (setpriv makes a process over its RLIMIT_NPROC
+// fail its next exec); the last step, init's own, adds the environment.
 RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
     if (o.cgroup2) argv.push_back("--cgroup2");
     if (o.syslog || o.rsyslog) argv.push_back("--syslog");
     if (o.rsyslog) argv.push_back("rsyslog");
     if (o.kmsg) argv.push_back("--kmsg");
-    argv.insert(argv.end(), {"--result", "/.devroot/result", "--user", user_spec(o.user), "--cwd", o.cwd});
-    if (!o.delegate.empty()) argv.insert(argv.end(), {"--delegate", o.delegate});
-    std::vector<std::string> command = given;
+    argv.insert(argv.end(), {"--result", "/.devroot/result", "--linger", std::to_string(o.linger)});
+    if (o.timeout > 0)
+        argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});
+    argv.push_back("--");
+    std::string owner;
+    const std::vector<std::string> setpriv = identity(o, owner);
+    // A service manager's delegation, as root: the cgroup's own files become the caller's.
+    if (!o.delegate.empty())
+        argv.insert(argv.end(), {"/bin/sh", "-c",
+                                 "cd /sys/fs/cgroup && mkdir " + o.delegate + " && cd " + o.delegate + " && chown " +
+                                     owner + " . cgroup.procs cgroup.threads cgroup.subtree_control && echo 0 >"
+                                     "cgroup.procs && exec \"$@\"", "sh"});
+    argv.insert(argv.end(), {"/usr/bin/env", "-i", "-C", o.cwd});
+    if (o.session) argv.push_back("--default-signal");
+    for (int sig : o.ignored) argv.push_back("--ignore-signal=" + std::to_string(sig));
+    for (int sig : o.blocked) argv.push_back("--block-signal=" + std::to_string(sig));
+    argv.push_back("--");
+    if (o.session) argv.push_back("/usr/bin/setsid");
+    argv.insert(argv.end(), setpriv.begin(), setpriv.end());
+    if (!o.rlimits.empty()) {
+        argv.push_back("/usr/bin/prlimit");
+        for (const std::string& l : o.rlimits) argv.push_back("--" + l + ":");  // "nofile=3": the soft limit
+        argv.push_back("--");
+    }
+    std::vector<std::string> command = given, step{"/.devroot/init", "--exec"};
     if (command[0] == "/app/bin/app" && !o.no_argv) {
         command.erase(command.begin());
         std::vector<std::string> app = app_argv(o.argv0);
         command.insert(command.begin(), app.begin(), app.end());
-        if (!emulated()) argv.insert(argv.end(), {"--argv0", o.argv0});
+        if (!emulated()) step.insert(step.end(), {"--argv0", o.argv0});
     }
-    if (o.no_argv) argv.push_back("--no-argv");
-    if (o.session) argv.push_back("--session");
-    if (o.hostile) argv.push_back("--hostile");
-    for (const std::string& e : o.env) argv.insert(argv.end(), {"--env", e});
-    for (int fd : o.close_fds) argv.insert(argv.end(), {"--close", std::to_string(fd)});
-    for (int sig : o.ignored) argv.insert(argv.end(), {"--ignore", std::to_string(sig)});
-    for (int sig : o.blocked) argv.insert(argv.end(), {"--block", std::to_string(sig)});
-    for (const std::string& l : o.rlimits) argv.insert(argv.end(), {"--rlimit", l});
-    if (o.timeout > 0)
-        argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});
-    if (o.linger > 0) argv.insert(argv.end(), {"--linger", std::to_string(o.linger)});
-    argv.push_back("--");
+    if (o.no_argv) step.push_back("--no-argv");
+    for (const std::string& e : o.env) step.insert(step.end(), {"--env", e});
+    for (int fd : o.close_fds) step.insert(step.end(), {"--close", std::to_string(fd)});
+    if (o.session) step.push_back("--session");
+    if (o.hostile) step.push_back("--hostile");
+    step.push_back("--");
+    if (step.size() > 3) argv.insert(argv.end(), step.begin(), step.end());
     argv.insert(argv.end(), command.begin(), command.end());
     unlink(host_path("/.devroot/result").c_str());
 
     int out[2], errp[2], in[2];
     if (pipe2(out, O_CLOEXEC) || pipe2(errp, O_CLOEXEC) || pipe2(in, O_CLOEXEC)) throw std::runtime_error("pipe");
     RunResult result;
-    result.started_ms = monotonic_ms();
     const int input = o.stdin_pipe ? in[0] : open("/dev/null", O_RDONLY | O_CLOEXEC);
     const pid_t pid = o.streams >= 0 ? start(argv, {o.streams, o.streams, o.streams})
                                      : start(argv, {input, out[1], errp[1]});
@@ -337,8 +354,10 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     std::istringstream report(read("/.devroot/result"));
-    for (std::string line; std::getline(report, line);)
+    for (std::string line; std::getline(report, line);) {
         if (line.rfind("elapsed_ms=", 0) == 0) result.elapsed_ms = std::stol(line.substr(11));
+        if (line.rfind("started_ms=", 0) == 0) result.started_ms = std::stol(line.substr(11));
+    }
     return result;
 }
 
@@ -394,6 +413,7 @@ std::vector<std::string> DeviceRoot::kmsg_lines() const {
     std::vector<std::string> lines;
     std::istringstream log(read("/records/kmsg"));
     for (std::string text; std::getline(log, text);) {
+        if (text == "devroot: end of run") continue;  // process 1's, written last (devroot-init.c)
         std::size_t close = 1;
         while (close < text.size() && std::isdigit(static_cast<unsigned char>(text[close]))) ++close;
         const bool tagged =

@@ -50,12 +50,11 @@ struct RunOptions {
     std::vector<std::string> rlimits;  // "nofile=3": soft limit the caller sets
     double timeout = 0;             // then send `signal` to the app
     int signal = 9;
-    double linger = 0;              // how long to wait for background processes
+    double linger = 0;              // how long to wait for background processes (the logger and reader aside)
     bool syslog = false;            // a real system logger on /dev/log, writing /records/syslog; implies kmsg
     bool rsyslog = false;           // that logger is Debian's rsyslogd (rsyslog_available()), which also
                                     // keeps each line's sender (log_credentials()); implies syslog
-    bool kmsg = false;              // the root's /dev/kmsg is read (kmsg_lines()) on its own time, as the
-                                    // logger writes: give the run a linger. Unread, it refuses writers
+    bool kmsg = false;              // the root's /dev/kmsg is read (kmsg_lines()); unread, it refuses writers
     bool stdin_pipe = false;        // stdin is a pipe holding stdin_text, then end of file
     std::string stdin_text;
     int streams = -1;               // when set: this descriptor is fds 0-2 (a terminal, say)
@@ -69,9 +68,9 @@ struct RunResult {
     int status = -1;
     std::string out, err;
     long elapsed_ms = -1;  // the app's own run time
-    long started_ms = -1;  // CLOCK_MONOTONIC at start, comparable with records' time_ms
+    long started_ms = -1;  // CLOCK_MONOTONIC as the app's start began, comparable with records' time_ms
 
-    // How long after the run began the stand-in made `record`.
+    // How long after the app's start the stand-in made `record`.
     long since_start(const Record& record) const { return record.number("time_ms") - started_ms; }
 };
 

@@ -1,96 +1,65 @@
 /*
- * devroot-init: process 1 of a device root's PID namespace. Starts one
- * command with the identity, argv[0], environment and descriptors asked for,
- * reaps everything, and when the command has ended waits up to --linger
- * seconds for the rest before ending the namespace (which kills what is left).
+ * devroot-init: process 1 of a device root's PID namespace, and the last
+ * step of the chain of tools that starts a command there.
  *
- * usage: init [options] -- command [arg...]
- *   --user UID[:GID[:G1,G2...]]  identity (default 0:0:0)
- *   --argv0 TEXT                 argv[0] for the command (default: the path)
- *   --no-argv                    start the command with an empty argv
- *   --cwd DIR                    working directory (default /)
- *   --env NAME=VALUE             environment entry (repeatable; default none)
- *   --close FD                   start the command with FD closed (repeatable)
- *   --ignore SIG, --block SIG    start it with signal SIG ignored, or blocked (repeatable)
- *   --timeout S --signal N       send signal N (default 9) to the command after S seconds
- *   --linger S                   after the command ends, wait this long for the rest
- *   --result FILE                write "status=" and "elapsed_ms=" of the command there
- *   --rlimit NAME=N              soft limit for the command (repeatable), set after the
- *                                identity change as an unprivileged caller would; NAME is
- *                                nofile, nproc, core, stack, fsize or as. The hard limit
- *                                stays: only CAP_SYS_RESOURCE lifts a lowered one again,
- *                                and some machines' root lacks it
- *   --session                    start the command as a service manager starts a
- *                                service: its own session, a new anonymous session
- *                                keyring, no supplementary groups, umask 022, every
- *                                signal default
- *   --delegate NAME              start the command in cgroup NAME of /sys/fs/cgroup (a
- *                                cgroup v2 hierarchy), made for it and owned by its
- *                                user, as a service manager delegates a cgroup
- *   --hostile                    after the identity change, set everything an
- *                                unprivileged process can set on itself that
- *                                survives exec (interval timers excepted): see
- *                                become_hostile(). What this kernel refuses is skipped
+ * usage: init [--linger S] [--result FILE] [--timeout S [--signal N]] [--logger] -- command [arg...]
+ *   Starts the command with descriptors 0-2 only and no signal blocked,
+ *   reaps everything, and when the command has ended waits up to --linger
+ *   seconds for the rest before ending the namespace (which kills what is
+ *   left). The run's helpers, the processes there before this one (the
+ *   kernel log's reader, the logger of --logger), are not waited for: a last
+ *   line through each, once they wrote it, shows that they wrote all before it.
+ *   --timeout S --signal N   send signal N (default 9) to the command after S seconds
+ *   --result FILE            write the command's "status=", "started_ms="
+ *                            (CLOCK_MONOTONIC) and "elapsed_ms=" there
+ *   The exit status is the command's (128 + signal when it was killed).
  *
- * The exit status is the command's (128 + signal when it was killed).
+ * usage: init --exec [--argv0 TEXT | --no-argv] [--env NAME=VALUE]... [--close FD]... [--session] [--hostile]
+ *                   -- command [arg...]
+ *   Sets on itself what no tool sets, then becomes the command: the step
+ *   after env, setsid, setpriv and prlimit. Linked statically, as a caller's
+ *   RLIMIT_NOFILE of 0 would leave a loader no descriptor; and it alone
+ *   gives the command the caller's environment, which would steer the tools'
+ *   loader (LD_PRELOAD).
+ *   --argv0 TEXT  argv[0] for the command (default: the path)
+ *   --no-argv     start the command with an empty argv
+ *   --env NAME=VALUE  the command's environment (repeatable; default none)
+ *   --close FD    start it with FD closed (repeatable)
+ *   --session     what a service manager gives a service besides its own
+ *                 session, no groups and default signals: a new anonymous
+ *                 session keyring and umask 022
+ *   --hostile     set everything an unprivileged process can set on itself
+ *                 that survives exec (interval timers excepted): see
+ *                 become_hostile(). What this kernel refuses is skipped
  *
- * Before the command starts, a seccomp filter goes on this process and so on
- * all it starts: the clock keeper (clock_keeper.c), a child of this process,
+ * Before the command starts, a seccomp filter goes on process 1 and so on
+ * all it starts: the clock keeper (clock_keeper.c), a child of process 1,
  * answers every clock_settime() without setting the host's clock, and
  * records it. A device root never runs without it.
  */
 
-#include <errno.h>
+#include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <sched.h>
 #include <signal.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/personality.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "clock_keeper.h"
-#include "sched_attr.h"
+#include "common/sched_attr.h"
 
-#define MAX_LIST 64
-
-struct options {
-    uid_t uid;
-    gid_t gid;
-    gid_t groups[MAX_LIST];
-    int group_count;
-    const char* argv0;
-    int no_argv;
-    const char* cwd;
-    char* env[4096 * 4];
-    int env_count;
-    int close_fds[MAX_LIST];
-    int close_count;
-    int ignored[MAX_LIST], ignored_count;
-    sigset_t blocked;
-    double timeout, linger;
-    int signal;
-    const char* result;
-    int rlimit_names[MAX_LIST];
-    rlim_t rlimit_values[MAX_LIST];
-    int rlimit_count;
-    int session, hostile;
-    const char* delegate;
-    char** command;
-};
-
-static struct options opt = {.group_count = 1, .cwd = "/", .signal = SIGKILL};
-
-static void die(const char* message) {
+__attribute__((noreturn)) static void die(const char* message) {
     fprintf(stderr, "devroot-init: %s\n", message);
     exit(125);
 }
@@ -101,46 +70,12 @@ static double now_seconds(void) {
     return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
 }
 
-static void parse_user(char* text) {
-    char* gid = strchr(text, ':');
-    if (gid) *gid++ = '\0';
-    opt.uid = (uid_t)strtoul(text, NULL, 10);
-    opt.gid = gid ? (gid_t)strtoul(gid, NULL, 10) : opt.uid;
-    char* groups = gid ? strchr(gid, ':') : NULL;
-    opt.group_count = 0;
-    if (!groups) {
-        opt.groups[opt.group_count++] = opt.gid;
-        return;
-    }
-    for (char* g = strtok(groups + 1, ","); g && opt.group_count < MAX_LIST; g = strtok(NULL, ","))
-        opt.groups[opt.group_count++] = (gid_t)strtoul(g, NULL, 10);
-}
-
-static void parse_rlimit(const char* text) {
-    static const struct {
-        const char* name;
-        int resource;
-    } names[] = {{"nofile", RLIMIT_NOFILE}, {"nproc", RLIMIT_NPROC}, {"core", RLIMIT_CORE},
-                 {"stack", RLIMIT_STACK},   {"fsize", RLIMIT_FSIZE}, {"as", RLIMIT_AS}};
-    const char* eq = strchr(text, '=');
-    if (!eq || opt.rlimit_count >= MAX_LIST) die("bad --rlimit");
-    for (size_t i = 0; i < sizeof names / sizeof *names; ++i) {
-        if (strlen(names[i].name) != (size_t)(eq - text) || strncmp(names[i].name, text, (size_t)(eq - text)))
-            continue;
-        opt.rlimit_names[opt.rlimit_count] = names[i].resource;
-        opt.rlimit_values[opt.rlimit_count++] = (rlim_t)strtoull(eq + 1, NULL, 10);
-        return;
-    }
-    die("unknown --rlimit name");
-}
-
-static void apply_rlimits(void) {
-    for (int i = 0; i < opt.rlimit_count; ++i) {
-        struct rlimit limit;
-        if (getrlimit(opt.rlimit_names[i], &limit)) die("cannot read a limit");
-        limit.rlim_cur = opt.rlimit_values[i];
-        if (setrlimit(opt.rlimit_names[i], &limit)) die("cannot set the requested limit");
-    }
+static int write_text(const char* path, const char* text) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd == -1) return -1;
+    ssize_t n = write(fd, text, strlen(text));
+    close(fd);
+    return n == (ssize_t)strlen(text) ? 0 : -1;
 }
 
 #define KEYCTL_JOIN_SESSION_KEYRING 1
@@ -152,36 +87,6 @@ static void apply_rlimits(void) {
 #define SET_MEMORY_MERGE 67
 #define SCHED_FLAG_KEEP_ALL 0x18
 #define SCHED_FLAG_UTIL_CLAMP_MAX 0x40
-
-/* A service manager's start: nothing of whoever started the manager. */
-static void start_session(void) {
-    if (setsid() == -1) die("setsid");
-    syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, NULL);  /* no keys in this kernel: none to leave */
-    umask(022);
-    for (int sig = 1; sig < NSIG; ++sig) signal(sig, SIG_DFL);
-}
-
-static int write_text(const char* path, const char* text) {
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd == -1) return -1;
-    ssize_t n = write(fd, text, strlen(text));
-    close(fd);
-    return n == (ssize_t)strlen(text) ? 0 : -1;
-}
-
-/* The files of a cgroup its delegate owns, as a service manager hands them over. */
-static void delegate_cgroup(void) {
-    static const char* const owned[] = {"", "/cgroup.procs", "/cgroup.threads", "/cgroup.subtree_control"};
-    char path[512];
-    snprintf(path, sizeof path, "/sys/fs/cgroup/%s", opt.delegate);
-    if (mkdir(path, 0755) != 0) die("cannot make the delegated cgroup");
-    for (size_t i = 0; i < sizeof owned / sizeof *owned; ++i) {
-        snprintf(path, sizeof path, "/sys/fs/cgroup/%s%s", opt.delegate, owned[i]);
-        if (chown(path, opt.uid, opt.gid) != 0) die("cannot hand the cgroup over");
-    }
-    snprintf(path, sizeof path, "/sys/fs/cgroup/%s/cgroup.procs", opt.delegate);
-    if (write_text(path, "0") != 0) die("cannot enter the delegated cgroup");  /* "0": the writer */
-}
 
 /* Each soft limit lowered, yet far enough above what the app, its emulator
  * or its sanitizer's address space reservation need to start at all. An
@@ -240,10 +145,8 @@ static void own_keyring(void) {
 }
 
 /* Everything an unprivileged caller can set on itself that survives exec,
- * but interval timers. The identity change made the process undumpable,
- * which an exec would not have: its /proc/self files would be root's. */
+ * but interval timers. */
 static void become_hostile(void) {
-    prctl(PR_SET_DUMPABLE, 1, 0, 0, 0);
     personality(PER_LINUX | UNAME26 | ADDR_NO_RANDOMIZE | STICKY_TIMEOUTS);
     prctl(PR_SET_TIMERSLACK, 1000000000UL, 0, 0, 0);
     prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
@@ -268,85 +171,128 @@ static void become_hostile(void) {
     syscall(SYS_set_mempolicy, 1 /* MPOL_PREFERRED */, &node0, sizeof node0 * 8);
     lowest_priority();
     lower_soft_limits(emulated);
+    sigset_t realtime;
+    sigemptyset(&realtime);
     for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) {
         signal(sig, SIG_IGN);
-        sigaddset(&opt.blocked, sig);
+        sigaddset(&realtime, sig);
     }
+    sigprocmask(SIG_BLOCK, &realtime, NULL);
     umask(077);
 }
 
-static void parse_options(int argc, char** argv) {
-    int i = 1;
+/* init --exec: argv[i] is the first option. */
+__attribute__((noreturn)) static void exec_step(int argc, char** argv, int i) {
+    const char* argv0 = NULL;
+    int no_argv = 0, hostile = 0, vars = 0;
+    char** env = calloc((size_t)argc, sizeof *env);
     for (; i < argc && strcmp(argv[i], "--"); ++i) {
-        const char* o = argv[i];
-        char* v = i + 1 < argc ? argv[i + 1] : NULL;
-        if (!strcmp(o, "--no-argv")) { opt.no_argv = 1; continue; }
-        if (!strcmp(o, "--session")) { opt.session = 1; continue; }
-        if (!strcmp(o, "--hostile")) { opt.hostile = 1; continue; }
-        if (!v) die("option needs a value");
-        ++i;
-        if (!strcmp(o, "--user")) parse_user(v);
-        else if (!strcmp(o, "--argv0")) opt.argv0 = v;
-        else if (!strcmp(o, "--cwd")) opt.cwd = v;
-        else if (!strcmp(o, "--env") && opt.env_count < (int)(sizeof opt.env / sizeof *opt.env) - 1)
-            opt.env[opt.env_count++] = v;
-        else if (!strcmp(o, "--close") && opt.close_count < MAX_LIST) opt.close_fds[opt.close_count++] = atoi(v);
-        else if (!strcmp(o, "--ignore") && opt.ignored_count < MAX_LIST) opt.ignored[opt.ignored_count++] = atoi(v);
-        else if (!strcmp(o, "--block")) sigaddset(&opt.blocked, atoi(v));
-        else if (!strcmp(o, "--timeout")) opt.timeout = atof(v);
-        else if (!strcmp(o, "--signal")) opt.signal = atoi(v);
-        else if (!strcmp(o, "--linger")) opt.linger = atof(v);
-        else if (!strcmp(o, "--result")) opt.result = v;
-        else if (!strcmp(o, "--rlimit")) parse_rlimit(v);
-        else if (!strcmp(o, "--delegate")) opt.delegate = v;
-        else die("unknown option");
+        if (!strcmp(argv[i], "--no-argv")) no_argv = 1;
+        else if (!strcmp(argv[i], "--hostile")) hostile = 1;
+        else if (!strcmp(argv[i], "--session")) {
+            syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, NULL);  /* no keys in this kernel: none to leave */
+            umask(022);
+        } else if (i + 1 < argc && !strcmp(argv[i], "--argv0")) argv0 = argv[++i];
+        else if (i + 1 < argc && !strcmp(argv[i], "--close")) close(atoi(argv[++i]));
+        else if (i + 1 < argc && !strcmp(argv[i], "--env")) env[vars++] = argv[++i];
+        else die("unknown --exec option");
     }
     if (i + 1 >= argc) die("no command");
-    if (opt.session) opt.group_count = 0;
-    opt.command = argv + i + 1;
+    char** command = argv + i + 1;
+    char* path = command[0];
+    if (argv0) command[0] = (char*)argv0;
+    if (hostile) become_hostile();
+    char* empty[] = {NULL};
+    execve(path, no_argv ? empty : command, env);
+    die("cannot execute the command");
 }
 
-static void write_result(int status, double elapsed) {
-    if (!opt.result) return;
-    FILE* f = fopen(opt.result, "we");
-    if (!f) return;
-    fprintf(f, "status=%d\nelapsed_ms=%.0f\n", status, elapsed * 1000);
-    fclose(f);
+static pid_t helpers[16];
+static int helper_count;
+
+/* How many processes of the namespace are neither this one nor a helper;
+ * with `remember`, every such process becomes a helper. */
+static int others(int remember) {
+    int count = 0;
+    DIR* proc = opendir("/proc");
+    for (struct dirent* e; proc && (e = readdir(proc));) {
+        pid_t pid = (pid_t)atoi(e->d_name);
+        int known = pid <= 1;
+        for (int i = 0; i < helper_count; ++i) known |= helpers[i] == pid;
+        if (known) continue;
+        if (remember && helper_count < (int)(sizeof helpers / sizeof *helpers)) helpers[helper_count++] = pid;
+        else ++count;
+    }
+    if (proc) closedir(proc);
+    return count;
+}
+
+#define END_OF_RUN "devroot: end of run"
+
+static int holds_end(const char* path) {
+    FILE* f = fopen(path, "re");
+    char line[8192];
+    int found = 0;
+    while (f && !found && fgets(line, sizeof line, f)) found = strstr(line, END_OF_RUN) != NULL;
+    if (f) fclose(f);
+    return found;
+}
+
+/* The logger and the kernel log's reader write on their own time: each gets
+ * a last line, waited for up to 10 s (a loaded machine). rsyslog writes its
+ * two files in turn; busybox syslogd only the first. */
+static void flush_helpers(int logger) {
+    int kmsg = open("/dev/kmsg", O_WRONLY | O_NONBLOCK | O_CLOEXEC);  /* ENXIO: no reader */
+    int reader = kmsg >= 0 && write(kmsg, END_OF_RUN "\n", sizeof END_OF_RUN) == sizeof END_OF_RUN;
+    if (kmsg >= 0) close(kmsg);
+    if (logger) {
+        struct sockaddr_un log = {.sun_family = AF_UNIX, .sun_path = "/dev/log"};
+        int s = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        logger = sendto(s, "<13>" END_OF_RUN, sizeof END_OF_RUN + 3, 0, (struct sockaddr*)&log, sizeof log) > 0;
+        close(s);
+    }
+    for (double until = now_seconds() + 10; now_seconds() < until; usleep(20000))
+        if ((!reader || holds_end("/records/kmsg")) &&
+            (!logger || (holds_end("/records/syslog") &&
+                         (access("/records/syslog-trusted", F_OK) || holds_end("/records/syslog-trusted")))))
+            return;
 }
 
 int main(int argc, char** argv) {
-    sigemptyset(&opt.blocked);
-    parse_options(argc, argv);
-    sigset_t chld;
+    if (argc > 1 && !strcmp(argv[1], "--exec")) exec_step(argc, argv, 2);
+    double timeout = 0, linger = 0;
+    int sig = SIGKILL, logger = 0, i = 1;
+    const char* result = NULL;
+    for (; i < argc && strcmp(argv[i], "--"); ++i) {
+        if (!strcmp(argv[i], "--logger")) logger = 1;
+        else if (i + 1 >= argc) die("option needs a value");
+        else if (!strcmp(argv[i], "--timeout")) timeout = atof(argv[++i]);
+        else if (!strcmp(argv[i], "--signal")) sig = atoi(argv[++i]);
+        else if (!strcmp(argv[i], "--linger")) linger = atof(argv[++i]);
+        else if (!strcmp(argv[i], "--result")) result = argv[++i];
+        else die("unknown option");
+    }
+    if (i + 1 >= argc) die("no command");
+    char** command_argv = argv + i + 1;
+
+    sigset_t chld, before;
     sigemptyset(&chld);
     sigaddset(&chld, SIGCHLD);
-    sigprocmask(SIG_BLOCK, &chld, NULL);
-
+    sigprocmask(SIG_BLOCK, &chld, &before);
+    others(1);
     const pid_t keeper = start_clock_keeper();
-    char* path = opt.command[0];
+    helpers[helper_count++] = keeper;
     double start = now_seconds();
     pid_t command = fork();
     if (command == -1) die("fork");
     if (command == 0) {
-        opt.command[0] = opt.argv0 ? (char*)opt.argv0 : path;
         closefrom(3);  /* the command sees 0-2 only, whatever the test runner leaked */
-        if (opt.session) start_session();
-        if (opt.delegate) delegate_cgroup();
-        for (int i = 0; i < opt.close_count; ++i) close(opt.close_fds[i]);
-        if (setgroups((size_t)opt.group_count, opt.groups) || setgid(opt.gid) || setuid(opt.uid))
-            die("cannot take the requested identity");
-        if (chdir(opt.cwd)) die("cannot enter the working directory");
-        if (opt.hostile) become_hostile();
-        apply_rlimits();
-        for (int i = 0; i < opt.ignored_count; ++i) signal(opt.ignored[i], SIG_IGN);
-        sigprocmask(SIG_SETMASK, &opt.blocked, NULL);
-        char* empty[] = {NULL};
-        execve(path, opt.no_argv ? empty : opt.command, opt.env);
+        sigprocmask(SIG_SETMASK, &before, NULL);
+        execv(command_argv[0], command_argv);
         die("cannot execute the command");
     }
 
-    int exit_status = -1;
-    int signalled = 0;
+    int exit_status = -1, signalled = 0;
     double deadline = 0;
     for (;;) {
         int status;
@@ -354,23 +300,24 @@ int main(int argc, char** argv) {
         while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
             if (pid != command) continue;
             exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            write_result(exit_status, now_seconds() - start);
-            deadline = now_seconds() + opt.linger;
+            FILE* f = result ? fopen(result, "we") : NULL;
+            if (f) fprintf(f, "status=%d\nstarted_ms=%.0f\nelapsed_ms=%.0f\n", exit_status, start * 1000,
+                           (now_seconds() - start) * 1000);
+            if (f) fclose(f);
+            deadline = now_seconds() + linger;
         }
-        if (pid == -1 && errno == ECHILD) break;
         double now = now_seconds();
-        if (exit_status >= 0 && now >= deadline) break;
-        if (exit_status < 0 && opt.timeout > 0 && !signalled && now - start >= opt.timeout) {
-            kill(command, opt.signal);
+        if (exit_status >= 0 && (now >= deadline || others(0) == 0)) break;
+        if (exit_status < 0 && timeout > 0 && !signalled && now - start >= timeout) {
+            kill(command, sig);
             signalled = 1;
         }
-        double wait = exit_status >= 0 ? deadline - now
-                      : (opt.timeout > 0 && !signalled) ? start + opt.timeout - now
-                                                        : 3600;
+        double wait = exit_status >= 0 ? deadline - now : (timeout > 0 && !signalled) ? start + timeout - now : 3600;
         if (wait < 0.001) wait = 0.001;
         struct timespec ts = {(time_t)wait, (long)((wait - (double)(time_t)wait) * 1e9)};
         sigtimedwait(&chld, NULL, &ts);
     }
+    if (helper_count > 1) flush_helpers(logger);
     kill(keeper, SIGKILL);
-    return exit_status < 0 ? 125 : exit_status;
+    return exit_status;
 }

@@ -10,10 +10,6 @@
  *   k.prctl.NAME    each prctl query this kernel answers (EINVAL: left out)
  *   k.FILE, k.itimer.*, k.sched_attr.*, k.keys.*, k.sigaltstack, ... below
  * A query that fails otherwise records "errno N", the same on both sides.
- * Short fields for direct use: sid_leader, ctty (1 or 0), timers (the armed
- * interval timers, "none"), personality, timerslack, oom_score_adj,
- * coredump_filter, thp_disable, session_keys (descriptions, comma-separated)
- * and cgroup (the cgroup v2 path).
  */
 
 #include <dirent.h>
@@ -29,7 +25,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "sched_attr.h"
+#include "common/sched_attr.h"
 #include "standin.h"
 
 /* Newer than some C libraries' headers. */
@@ -128,7 +124,7 @@ static void record_namespaces(void) {
     closedir(dir);
 }
 
-/* Small /proc/self files, whole; plus the short fields other tests read. */
+/* Small /proc/self files, whole. */
 static void record_proc_files(void) {
     static const char* const names[] = {"personality", "timerslack_ns", "oom_score_adj", "coredump_filter",
                                         "cgroup",      "loginuid",      "sessionid",     "setgroups",
@@ -139,13 +135,6 @@ static void record_proc_files(void) {
         snprintf(key, sizeof key, "k.%s", names[i]);
         if (read_file(path, buf, sizeof buf)) field_text(key, buf);
     }
-    field_text("personality", read_file("/proc/self/personality", buf, sizeof buf) ? buf : "?");
-    field_text("timerslack", read_file("/proc/self/timerslack_ns", buf, sizeof buf) ? buf : "?");
-    field_text("oom_score_adj", read_file("/proc/self/oom_score_adj", buf, sizeof buf) ? buf : "?");
-    field_text("coredump_filter", read_file("/proc/self/coredump_filter", buf, sizeof buf) ? buf : "?");
-    const char* v2 = read_file("/proc/self/cgroup", buf, sizeof buf) ? strstr(buf, "0::") : NULL;
-    if (v2 && (v2 == buf || v2[-1] == '\n')) field("cgroup", "%.*s", (int)strcspn(v2 + 3, "\n"), v2 + 3);
-    else field_text("cgroup", "");
     /* "/autogroup-ID nice N": the id is the session's, the nice the session's too. */
     int id, nice;
     if (read_file("/proc/self/autogroup", buf, sizeof buf) && sscanf(buf, "/autogroup-%d nice %d", &id, &nice) == 2) {
@@ -206,8 +195,6 @@ static void record_prctl(void) {
     if (prctl(Q_SCHED_CORE, 0 /* GET */, 0, 0 /* PIDTYPE_PID */, (unsigned long)&cookie) == 0)
         field("k.prctl.sched_core", "%s", cookie ? "cookie" : "none");
     else if (errno != EINVAL) field_errno("k.prctl.sched_core");
-    int thp = prctl(PR_GET_THP_DISABLE, 0, 0, 0, 0);
-    field("thp_disable", "%d", thp);
 }
 
 static void record_timers(void) {
@@ -215,7 +202,7 @@ static void record_timers(void) {
         const char* name;
         int which;
     } timers[] = {{"real", ITIMER_REAL}, {"virtual", ITIMER_VIRTUAL}, {"prof", ITIMER_PROF}};
-    char armed[32] = "", key[32];
+    char key[32];
     for (size_t i = 0; i < 3; ++i) {
         struct itimerval t;
         snprintf(key, sizeof key, "k.itimer.%s", timers[i].name);
@@ -226,9 +213,7 @@ static void record_timers(void) {
         int on = t.it_value.tv_sec || t.it_value.tv_usec;
         field(key, "%s interval %lld.%06ld", on ? "armed" : "disarmed", (long long)t.it_interval.tv_sec,
               (long)t.it_interval.tv_usec);
-        if (on) snprintf(armed + strlen(armed), sizeof armed - strlen(armed), "%s%s", *armed ? "," : "", timers[i].name);
     }
-    field_text("timers", *armed ? armed : "none");
 }
 
 static void record_scheduling_attributes(void) {
@@ -266,13 +251,11 @@ static void record_session(void) {
     const char* close = read_file("/proc/self/stat", buf, sizeof buf) ? strrchr(buf, ')') : NULL;
     if (close) sscanf(close + 1, " %*c %*d %*d %*d %d", &tty);
     field("k.ctty", "%d", tty != 0);
-    field("sid_leader", "%d", getsid(0) == pid);
-    field("ctty", "%d", tty != 0);
 }
 
 /* The session keyring and its keys, through the system call: no library. */
 static void record_keys(void) {
-    char description[512], names[2048] = "";
+    char description[512];
     long n = syscall(SYS_keyctl, KEYCTL_DESCRIBE, KEY_SPEC_SESSION_KEYRING, description, sizeof description);
     if (n < 0) field_errno("k.keys.session");
     else field_text("k.keys.session", description);
@@ -280,16 +263,10 @@ static void record_keys(void) {
     n = syscall(SYS_keyctl, KEYCTL_READ, KEY_SPEC_SESSION_KEYRING, serials, sizeof serials);
     if (n < 0) field_errno("k.keys.session_keys");
     for (long i = 0; n > 0 && i < n / (long)sizeof *serials && i < 64; ++i) {
-        if (syscall(SYS_keyctl, KEYCTL_DESCRIBE, serials[i], description, sizeof description) < 0) {
+        if (syscall(SYS_keyctl, KEYCTL_DESCRIBE, serials[i], description, sizeof description) < 0)
             field_errno("k.keys.session_keys");
-            continue;
-        }
-        field_text("k.keys.session_keys", description);
-        const char* name = strrchr(description, ';');
-        snprintf(names + strlen(names), sizeof names - strlen(names), "%s%s", *names ? "," : "",
-                 name ? name + 1 : description);
+        else field_text("k.keys.session_keys", description);
     }
-    field_text("session_keys", names);
     long reqkey = syscall(SYS_keyctl, KEYCTL_SET_REQKEY_KEYRING, KEY_REQKEY_DEFL_NO_CHANGE);
     if (reqkey < 0) field_errno("k.keys.reqkey_default");
     else field("k.keys.reqkey_default", "%ld", reqkey);

@@ -192,6 +192,19 @@ Files led_files(const DeviceRoot& root) {
     return files;
 }
 
+Record record_within(const DeviceRoot& root, const RunResult& r, const std::string& tool, long from, long to,
+                     std::string_view event) {
+    const auto records = root.records_of(tool, event);
+    if (records.empty()) {
+        ADD_FAILURE() << "no " << event << " of " << tool;
+        return {};
+    }
+    const long after = r.since_start(records[0]);
+    EXPECT_TRUE(after >= from && after < to) << tool << " " << event << " " << after << " ms after the app's start, "
+                                             << "not in [" << from << ", " << to << ")";
+    return records[0];
+}
+
 void run_table(const std::vector<Row>& rows, const Table& table) {
     REQUIRE_ROOT();
     std::unique_ptr<DeviceRoot> shared;

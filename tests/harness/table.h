@@ -71,6 +71,12 @@ struct Table {
 // stand-ins that started, the clock calls, every LED file, then its own check.
 void run_table(const std::vector<Row>& rows, const Table& table = {});
 
+// The first record of `tool` for `event`; the test fails unless there is one
+// made `from` ms or more, and less than `to`, after the app's start
+// (RunResult::since_start). Empty when there is none.
+Record record_within(const DeviceRoot& root, const RunResult& r, const std::string& tool, long from, long to,
+                     std::string_view event = "start");
+
 // The row's label, or its arguments: printable, and short enough for a
 // failure message.
 std::string label_of(const Row& row);

@@ -1,4 +1,6 @@
-/* The kernel's struct sched_attr, declared here: not every C library has it. */
+/* The kernel's struct sched_attr with the utilization clamps (Linux 5.3 on),
+ * declared here as not every C library has it. Plain C: the device root's
+ * helpers (tests/harness) set and read it too. */
 #pragma once
 
 #include <stdint.h>
