@@ -22,6 +22,7 @@ set(APP_PROFILE_ERROR_LOG ${src_binary_dir}/CMakeFiles/app.dir/profile-errors.lo
 add_library(coverage_exit OBJECT ${PROJECT_SOURCE_DIR}/cmake/variants/coverage_exit.c)
 target_compile_definitions(coverage_exit PRIVATE PROFILE_ERROR_LOG="${APP_PROFILE_ERROR_LOG}")
 target_link_libraries(app PRIVATE coverage_exit)
+target_sources(app PRIVATE ${PROJECT_SOURCE_DIR}/cmake/variants/unoptimised_throwers.cpp)
 
 # Every build starts the counts afresh: a profile file of an older object
 # would make libgcov complain on stderr, which the tests compare.

@@ -5,9 +5,10 @@
 // uncaught exception would end it: a message, then abort.
 //
 // Only what the link still needs is replaced here: the allocation the
-// containers use and the two throwers their code refers to. Anything more
-// that the library would bring in brings the exception machinery with it,
-// which the native and the armhf builds both check for.
+// containers use and the two throwers their code refers to (the sanitizer
+// and coverage builds need two more: cmake/variants). Anything more that the
+// library would bring in brings the exception machinery with it, which the
+// native and the armhf builds both check for.
 
 #include <cstdlib>
 #include <err.h>
@@ -31,13 +32,11 @@ namespace std {
 // the library could throw: this one is never called.
 // GCOVR_EXCL_START
 void __throw_bad_alloc() { out_of_memory(); }
-// A container asked for more elements than it can hold; the sanitizers'
-// build also checks the size of arrays it allocates.
+// A container asked for more elements than it can hold.
 void __throw_length_error(const char* what) {
     warnx("%s", what);
     std::abort();
 }
-void __throw_bad_array_new_length() { __throw_length_error("bad array new length"); }
 // GCOVR_EXCL_STOP
 }  // namespace std
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,misc-use-internal-linkage)
