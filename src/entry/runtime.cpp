@@ -33,10 +33,7 @@ namespace std {
 // GCOVR_EXCL_START
 void __throw_bad_alloc() { out_of_memory(); }
 // A container asked for more elements than it can hold.
-void __throw_length_error(const char* what) {
-    warnx("%s", what);
-    std::abort();
-}
+void __throw_length_error(const char* what) { warnx("%s", what); std::abort(); }
 // GCOVR_EXCL_STOP
 }  // namespace std
 // NOLINTEND(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp,cert-dcl58-cpp,misc-use-internal-linkage)
