@@ -63,8 +63,6 @@ TEST(Fault, EntryAndSupervisor) {
         {.label = "a closed standard descriptor cannot be filled", .args = {"reboot", "x"},
          .caller = {.user = "user", .close_fds = {0}}, .status = 2,
          .fault = {.call = "openat", .how = "error=EMFILE", .path = "/dev/null"}},
-        {.label = "the environment cannot be cleared", .args = {"reboot", "0"}, .status = 2,
-         .err = said("clearenv"), .fault = {.call = "clearenv", .how = "preload 1"}},
         {.label = "PATH cannot be set", .args = {"reboot", "0"}, .status = 2, .err = NO_MEMORY_TO_SET,
          .fault = {.call = "setenv", .how = "preload 1"}},
         {.label = "no process for the preparation tool", .status = 2,
