@@ -10,8 +10,10 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <map>
 
@@ -64,6 +66,31 @@ Check logged(const Strings& lines) {
     };
 }
 
+// A time as the line shows it (2026-12-08T17:33:36.123456789Z), in nanoseconds.
+long long utc_ns(const std::string& text) {
+    struct tm t{};
+    long ns = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%ldZ", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                    &t.tm_sec, &ns) != 7)
+        return -1;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    return static_cast<long long>(timegm(&t)) * 1000000000 + ns;
+}
+
+// The clock "after" is read after the call: the device root's keeper sets
+// nothing, but answers 0.2 s after it saw the call.
+void clock_read_after_the_call(const DeviceRoot& root, const RunResult&) {
+    for (const std::string& line : root.log_lines()) {
+        const std::size_t at = line.find("clock set from ");
+        if (at == std::string::npos) continue;
+        const std::string before = line.substr(at + 15, 30), after = line.substr(at + 49, 30);
+        EXPECT_GE(utc_ns(after) - utc_ns(before), 200000000) << line;
+        return;
+    }
+    ADD_FAILURE() << "no line says the clock was set";
+}
+
 // However many and however long the arguments, one line of bounded length.
 void one_bounded_line(const DeviceRoot& root, const RunResult&) {
     const Strings lines = root.log_lines();
@@ -100,9 +127,13 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
          .check = logged({notice + "scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
                           notice + "running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"})},
         {.args = {"time", "1796601600", "0"}, .caller = user, .tools = {"hwclock"}, .clock = "set 1796601600 0",
-         .check = logged({notice + "setting clock from UTC to UTC" + by_user + "time 1796601600 0",
-                          notice + "clock set from UTC to UTC" + by_user + "time 1796601600 0",
-                          notice + "running /usr/sbin/hwclock --systohc" + by_user + "time 1796601600 0"})},
+         .check =
+             [=](const DeviceRoot& root, const RunResult& r) {
+                 logged({notice + "setting clock from UTC to UTC" + by_user + "time 1796601600 0",
+                         notice + "clock set from UTC to UTC" + by_user + "time 1796601600 0",
+                         notice + "running /usr/sbin/hwclock --systohc" + by_user + "time 1796601600 0"})(root, r);
+                 clock_read_after_the_call(root, r);
+             }},
         // The time asked for is named before the kernel judges it, in full:
         // past any calendar year, as seconds.
         {.args = {"time", "99999999999999999999", "0"}, .caller = user, .status = 2, .err = CLOCK_REFUSED,
@@ -133,11 +164,12 @@ TEST(Entry, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
         // Called many times a second: no line.
         {.args = {"led", "beeper", "none"}, .caller = user, .leds = {{"/sys/class/leds/beeper/trigger", "none"}},
          .check = logged({})},
-        // Each argument shows at most 64 bytes, escaped, "..." where it was cut.
-        {.label = "watchdog, an escape sequence", .args = {"watchdog", "\n\x1b[2J" + huge}, .caller = user,
-         .status = 2, .err = NOT_ROOT,
+        // Each argument shows at most 64 bytes, escaped, "..." where it was
+        // cut; a backslash is doubled, so that no argument forges an escape.
+        {.label = "watchdog, escapes", .args = {"watchdog", "\n\x1b[2J" + huge, "a\\x41b\x7f", std::string(64, 'y')},
+         .caller = user, .status = 2, .err = NOT_ROOT,
          .check = logged({notice + "supervisor refused" + by_user + "watchdog \\x0a\\x1b[2J" + std::string(50, 'z') +
-                              "...",
+                              "... a\\\\x41b\\x7f " + std::string(64, 'y'),
                           logged_at("daemon.err", NOT_ROOT)})},
         {.label = "watchdog, 800 kB of arguments", .args = many, .caller = user, .status = 2, .err = NOT_ROOT,
          .check = one_bounded_line},
@@ -555,8 +587,12 @@ const std::map<std::string, std::pair<std::string, mode_t>> ROOTS_FILES = {
 TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
     const std::string text = "the caller's text\n";
     std::vector<Row> rows;
-    // `perl` sets up the caller's descriptors; with `pipes` the test's stay on 0-2.
-    const auto add = [&](const std::string& label, const std::string& perl, bool pipes) {
+    // `perl` sets up the caller's descriptors; with `pipes` the test's stay on
+    // 0-2; with `files` they are the caller's own files, open for reading and
+    // writing (as a terminal or a socket is), which the tool must reach.
+    enum Streams { WRONG, PIPES, FILES };
+    const auto add = [&](const std::string& label, const std::string& perl, Streams streams) {
+        const bool pipes = streams == PIPES;
         for (const RootTool& t : ending_tools())
             rows.push_back({.label = label + ", " + t.applet,
                             .caller = {.user = "user", .linger = 10, .stdin_pipe = pipes, .stdin_text = text},
@@ -564,24 +600,32 @@ TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
                             .err = pipes ? t.name + " err\n" : "",
                             .out = pipes ? t.name + " out\n" : "", .clock = t.clock,
                             .setup =
-                                [t](const DeviceRoot& root) {
+                                [t, text](const DeviceRoot& root) {
                                     for (const auto& [path, file] : ROOTS_FILES) root.write(path, file.first, file.second);
                                     for (const char* suffix : {".ran", ".stdin"})
                                         std::filesystem::remove(root.host_path("/records/" + t.name + suffix));
+                                    root.write("/tmp/in", text, 0666);
+                                    root.write("/tmp/out", "", 0666);
+                                    root.write("/tmp/err", "", 0666);
                                 },
                             .check =
-                                [t, pipes, text](const DeviceRoot& root, const RunResult&) {
+                                [t, streams, text](const DeviceRoot& root, const RunResult&) {
                                     EXPECT_EQ(root.read("/records/" + t.name + ".ran"), "ran\n") << t.applet;
-                                    EXPECT_EQ(root.read("/records/" + t.name + ".stdin"), pipes ? text : "") << t.applet;
+                                    EXPECT_EQ(root.read("/records/" + t.name + ".stdin"), streams == WRONG ? "" : text)
+                                        << t.applet;
                                     for (const auto& [path, file] : ROOTS_FILES)
                                         EXPECT_EQ(root.read(path), file.first) << t.applet << ": " << path;
+                                    const bool files = streams == FILES;
+                                    EXPECT_EQ(root.read("/tmp/out"), files ? t.name + " out\n" : "") << t.applet;
+                                    EXPECT_EQ(root.read("/tmp/err"), files ? t.name + " err\n" : "") << t.applet;
                                 }});
     };
     add("path 0 and 2, read-only 1",
-        put(0, "/etc/secret", O_PATH) + put(1, "/etc/public", O_RDONLY) + put(2, "/etc/key", O_PATH), false);
+        put(0, "/etc/secret", O_PATH) + put(1, "/etc/public", O_RDONLY) + put(2, "/etc/key", O_PATH), WRONG);
     add("write-only 0, path 1, read-only 2",
-        put(0, "/etc/dropbox", O_WRONLY) + put(1, "/etc/key", O_PATH) + put(2, "/etc/public", O_RDONLY), false);
-    add("pipes", "", true);
+        put(0, "/etc/dropbox", O_WRONLY) + put(1, "/etc/key", O_PATH) + put(2, "/etc/public", O_RDONLY), WRONG);
+    add("pipes", "", PIPES);
+    add("read-write 0-2", put(0, "/tmp/in", O_RDWR) + put(1, "/tmp/out", O_RDWR) + put(2, "/tmp/err", O_RDWR), FILES);
     run_table(rows, {.setuid = true, .prepare = [](const DeviceRoot& root) {
                          script_every_tool(root,
                                            "#!/bin/sh\n"
@@ -593,19 +637,23 @@ TEST(Entry, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
 }
 
 // The root steps are the tool's alone: a caller that runs app (rather than
-// becoming it) keeps the priorities it gave itself. The tools left behind
-// take their root steps after the applet returned: the caller waits for
-// their record, up to 10 s.
+// becoming it) keeps the priorities it gave itself, also where the game
+// shares its session and process group. The tools left behind take their
+// root steps after the applet returned: the caller waits for their record
+// (the game's comes while it runs), up to 10 s.
 TEST(Entry, TheCallerKeepsItsOwnPriorities) {
     std::vector<Row> rows;
-    for (const RootTool& t : ending_tools())
-        rows.push_back({.label = t.applet, .caller = {.user = "user", .linger = 10},
+    for (const RootTool& t : ROOT_TOOLS) {
+        if (!runs_here(t)) continue;
+        rows.push_back({.label = t.applet, .caller = with_screen_for(t, {.user = "user", .linger = 10}),
                         .command = {"/bin/bash", "-c",
                                     "renice -n 19 $$ >/dev/null; ionice -c 3 -p $$; (" +
                                         shell_exec_app("app") + " " + t.applet +
                                         "); for i in $(seq 100); do grep -qs tool=" + t.name +
                                         " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\""},
-                        .out = "19 idle\n", .tools = {t.name}, .clock = t.clock});
+                        .out = "19 idle\n", .tools = {t.name}, .clock = t.clock,
+                        .setup = [t](const DeviceRoot& root) { give_screen_for(t, root); }});
+    }
     run_table(rows, {.setuid = true});
 }
 
