@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 #include "expected.h"
@@ -16,8 +17,8 @@ using namespace devroot;
 using namespace expected;
 
 
-// Each also without new privileges: the usage comes before any step that
-// needs root, which would fail there.
+// The last check (the name) once more without new privileges: the usage
+// comes before any step that needs root, which would fail there.
 TEST(Service, AnythingButAnActionAndAKnownNameGetsTheUsage) {
     std::vector<Row> rows;
     for (const Strings& tail : std::vector<Strings>{{},
@@ -40,9 +41,10 @@ TEST(Service, AnythingButAnActionAndAKnownNameGetsTheUsage) {
         args.insert(args.end(), tail.begin(), tail.end());
         const std::string label = tail.empty() ? "(none)" : "\"" + tail[0] + "\" \"" + tail.back() + "\"";
         rows.push_back({.label = label, .args = args, .caller = AS_USER, .status = 1, .err = SERVICE_USAGE});
-        rows.push_back({.label = label + " (no_new_privs)", .caller = AS_USER,
-                        .command = without_new_privileges(args), .status = 1, .err = SERVICE_USAGE});
     }
+    rows.push_back({.label = "restart httpd (no_new_privs)", .caller = AS_USER,
+                    .command = without_new_privileges({"service", "restart", "httpd"}), .status = 1,
+                    .err = SERVICE_USAGE});
     run_table(rows, {.setuid = true});
 }
 
@@ -90,6 +92,13 @@ TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
         {.label = "not set-user-ID", .args = restart, .caller = AS_USER, .status = 2, .err = NOT_ROOT},
         {.label = "script not executable", .args = restart, .status = 2, .err = EXEC_REFUSED,
          .setup = [](const DeviceRoot& root) { chmod(root.host_path("/etc/init.d/S50nginx").c_str(), 0644); }},
+        // Root's real id with another effective one, and no CAP_SETUID: setuid(0)
+        // sets the effective id alone and the saved one stays 1001's, whose
+        // processes could then signal the script. (bash -p keeps the ids.)
+        {.label = "real uid 0, effective 1001, no CAP_SETUID in the bounding set",
+         .command = {"/usr/bin/setpriv", "--bounding-set=-setuid", "--euid=1001", "--", "/bin/bash", "-p", "-c",
+                     shell_exec_app("app") + " service restart nginx"},
+         .status = 2, .err = NOT_ROOT},
     }, {.root_per_row = true});
     // Without CAP_SETUID in the caller's bounding set, setuid(0) sets only the
     // effective id: root would not be the real user.
@@ -102,17 +111,40 @@ TEST(Service, FailuresToBecomeRootOrToRunTheScript) {
 }
 
 // The caller learns how the script ended: its exit status, or its death by
-// a signal as the applet's own.
+// a signal as the applet's own, whatever the caller ignored (nohup ignores
+// SIGHUP) and without a core file of the applet's (only root's start may
+// dump one). A child the caller left to the applet is not the script.
 TEST(Service, TheCallerSeesTheScriptsStatusOrSignal) {
+    struct Case {
+        std::string label, control;
+        std::string perl;   // run by the caller before it starts app
+        std::string shell;  // run by the shell that becomes app
+        std::string seen;
+        std::string user = "user";
+    };
+    std::vector<Case> cases = {
+        {"exit 3", "exit 3", "", "", "exit 3 signal 0 core 0"},
+        {"kill 10", "kill 10", "", "", "exit 0 signal 10 core 0"},
+        {"kill 1", "kill 1", "", "", "exit 0 signal 1 core 0"},
+        {"kill 1, SIGHUP ignored", "kill 1", "$SIG{HUP} = 'IGNORE'; ", "", "exit 0 signal 1 core 0"},
+        {"exit 3 after a child of the caller's ends", "sleep 1000\nexit 3", "", "sleep 0.2 & ",
+         "exit 3 signal 0 core 0"},
+    };
+    // A core file of a pipe's (systemd-coredump's, say) is taken whatever the limit.
+    std::string pattern;
+    std::ifstream("/proc/sys/kernel/core_pattern") >> pattern;
+    if (pattern.rfind('|', 0) != 0)
+        cases.push_back({"kill 3, core files unlimited (root)", "kill 3", "", "ulimit -S -c unlimited; ",
+                         "exit 0 signal 3 core 0", ""});
     std::vector<Row> rows;
-    for (const auto& [control, seen] : std::vector<std::pair<std::string, std::string>>{
-             {"exit 3", "exit 3 signal 0"}, {"kill 10", "exit 0 signal 10"}, {"kill 1", "exit 0 signal 1"}})
-        rows.push_back({.label = control, .caller = AS_USER,
+    for (const Case& c : cases)
+        rows.push_back({.label = c.label, .caller = {.user = c.user},
                         .command = {"/usr/bin/perl", "-e",
-                                    "system('/bin/bash', '-c', $ARGV[0]); printf('exit %d signal %d', $? >> 8, $? & 127)",
-                                    shell_exec_app("app") + " service start modem"},
-                        .out = seen, .tools = {"S38modem"},
-                        .setup = [control](const DeviceRoot& root) { root.control("S38modem", control); }});
+                                    c.perl + "system('/bin/bash', '-c', $ARGV[0]); "
+                                             "printf('exit %d signal %d core %d', $? >> 8, $? & 127, $? & 128)",
+                                    c.shell + shell_exec_app("app") + " service start modem"},
+                        .out = c.seen, .tools = {"S38modem"},
+                        .setup = [c](const DeviceRoot& root) { root.control("S38modem", c.control); }});
     run_table(rows, {.setuid = true});
 }
 struct TerminalCase {

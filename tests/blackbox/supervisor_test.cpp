@@ -93,13 +93,16 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
                      ASSERT_EQ(chown(r.host_path("/data").c_str(), 0, 0), 0);
                      chmod(r.host_path("/data").c_str(), 0700);
                  }},
-            // The caller's process limit: app's own process uses it up after the change to app.
-            {.label = "program cannot be forked", .caller = starter(),
+            // The caller's process limit: app's own process uses it up after
+            // the change to app. A long name is cut to keep the reason.
+            {.label = "programs cannot be forked", .caller = starter(),
              .command = {"/bin/bash", "-c", "ulimit -u 1 && " + shell_exec_app("/app/bin/app")},
-             .err = said("fork steady failed: Resource temporarily unavailable") + NO_CHILDREN, .tools = prepared,
+             .err = said("fork steady failed: Resource temporarily unavailable") +
+                    said("fork " + std::string(394, 'n') + ": Resource temporarily unavailable") + NO_CHILDREN,
+             .tools = prepared,
              .setup =
                  [](const DeviceRoot& r) {
-                     r.configure("steady /data/steady\n", {"steady"});
+                     r.configure("steady /data/steady\n" + std::string(600, 'n') + " /data/steady\n", {"steady"});
                  }},
         },
         {.root_per_row = true, .each = ended_early});

@@ -93,6 +93,7 @@ RunResult run_traced(const DeviceRoot& root, const Row& row, int when) {
     if (!f.beside.empty())
         argv.insert(argv.begin(), {"/bin/bash", "-c",
                                    "( (" + f.beside + ") </dev/null >/dev/null 2>&1 & ); exec \"$@\"", "bash"});
+    argv.insert(argv.begin(), f.before.begin(), f.before.end());
     RunOptions o;
     o.close_fds = row.caller.close_fds;
     o.linger = 3;

@@ -38,6 +38,7 @@ struct Fault {
     std::string also;   // another call failed from the first, strace's "CALL:error=E"
     Strings strace;     // further strace options
     std::string beside; // shell text run as root, untraced, while the app runs
+    Strings before;     // the caller: a program that ends by exec of the rest (strace, then the app)
 };
 
 struct Row {
