@@ -41,8 +41,8 @@ inline int kernel_reset_io_priority() {
 static_assert(sizeof(kernel_sched_attr) == 56);
 // The struct as first published: kernels before the clamps refuse a longer one.
 constexpr std::uint32_t SCHED_ATTR_SIZE_FIRST = 48;
-constexpr std::uint64_t SCHED_FLAG_UTIL_CLAMP = 0x20 | 0x40;  // minimum and maximum
-constexpr std::uint32_t UTIL_CLAMP_DEFAULT = 0xffffffff;      // "back to the default"
+constexpr std::uint64_t UTIL_CLAMP_FLAGS = 0x20 | 0x40;  // minimum and maximum
+constexpr std::uint32_t UTIL_CLAMP_DEFAULT = 0xffffffff;  // "back to the default"
 
 // SCHED_OTHER at nice 0 for the process, no reset-on-fork, the default time
 // slice; `reset_clamps`: also the default utilization clamps, which only a
@@ -51,7 +51,7 @@ inline int kernel_normal_sched_attr(bool reset_clamps) {
     kernel_sched_attr normal{SCHED_ATTR_SIZE_FIRST, 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0, 0, 0};
     if (reset_clamps) {
         normal.size = sizeof normal;
-        normal.flags = SCHED_FLAG_UTIL_CLAMP;
+        normal.flags = UTIL_CLAMP_FLAGS;
         normal.util_min = normal.util_max = UTIL_CLAMP_DEFAULT;
     }
     return static_cast<int>(syscall(SYS_sched_setattr, 0, &normal, 0));

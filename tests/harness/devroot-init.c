@@ -85,8 +85,8 @@ static int write_text(const char* path, const char* text) {
 #define SET_MDWE 65
 #define MDWE_REFUSE_EXEC_GAIN 1
 #define SET_MEMORY_MERGE 67
-#define SCHED_FLAG_KEEP_ALL 0x18
-#define SCHED_FLAG_UTIL_CLAMP_MAX 0x40
+#define ATTR_KEEP_ALL 0x18 /* policy and parameters */
+#define ATTR_UTIL_CLAMP_MAX 0x40
 
 /* Each soft limit lowered, yet far enough above what the app, its emulator
  * or its sanitizer's address space reservation need to start at all. An
@@ -120,7 +120,7 @@ static void lowest_priority(void) {
         sched_setscheduler(0, SCHED_BATCH, &none);
     }
     /* Half the CPU's capacity at most, where the kernel has clamps. */
-    struct kernel_sched_attr clamp = {.size = sizeof clamp, .flags = SCHED_FLAG_KEEP_ALL | SCHED_FLAG_UTIL_CLAMP_MAX,
+    struct kernel_sched_attr clamp = {.size = sizeof clamp, .flags = ATTR_KEEP_ALL | ATTR_UTIL_CLAMP_MAX,
                                       .util_max = 512};
     syscall(SYS_sched_setattr, 0, &clamp, 0);
     setpriority(PRIO_PROCESS, 0, 19);
