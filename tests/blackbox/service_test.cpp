@@ -130,10 +130,11 @@ TEST(Service, TheCallerSeesTheScriptsStatusOrSignal) {
         {"exit 3 after a child of the caller's ends", "sleep 1000\nexit 3", "", "sleep 0.2 & ",
          "exit 3 signal 0 core 0"},
     };
-    // A core file of a pipe's (systemd-coredump's, say) is taken whatever the limit.
+    // A core file of a pipe's (systemd-coredump's, say) is taken whatever the
+    // limit; a user-mode emulator reports a core signal on stderr itself.
     std::string pattern;
     std::ifstream("/proc/sys/kernel/core_pattern") >> pattern;
-    if (pattern.rfind('|', 0) != 0)
+    if (pattern.rfind('|', 0) != 0 && !emulated())
         cases.push_back({"kill 3, core files unlimited (root)", "kill 3", "", "ulimit -S -c unlimited; ",
                          "exit 0 signal 3 core 0", ""});
     std::vector<Row> rows;
