@@ -49,4 +49,3 @@ void take_init_scheduling() {
     if (kernel_get_cpus(INIT, cpus) != 0) err(2, "sched_getaffinity");
     if (kernel_set_cpus(cpus) != 0) err(2, "sched_setaffinity");
 }
-

@@ -25,7 +25,7 @@ void keep_safe_standard_streams() {
         if (is_open_for(fd, direction)) continue;
         // 0 to fd - 1 are open: the lowest free number is fd again.
         close(fd);
-        const int null_fd = fd == 0 ? open("/dev/null", O_RDONLY) : open("/dev/null", O_WRONLY);
+        const int null_fd = open("/dev/null", direction);
         if (null_fd != fd) err(2, "/dev/null");
     }
 }
