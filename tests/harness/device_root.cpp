@@ -49,11 +49,11 @@ Record parse_record(std::string_view line) {
 
 // setpriv's options for RunOptions::user, and in `owner` its "uid:gid".
 std::vector<std::string> identity(const RunOptions& o, std::string& owner) {
-    const std::string spec = o.user.empty() ? "0:0:0" : o.user == "user" ? "1001:1001:1001" : o.user;
-    const std::size_t gid = spec.find(':') + 1, groups = spec.find(':', gid) + 1;
-    owner = spec.substr(0, groups - 1);
-    return {"/usr/bin/setpriv", "--reuid=" + spec.substr(0, gid - 1), "--regid=" + spec.substr(gid, groups - gid - 1),
-            o.session || groups == spec.size() ? "--clear-groups" : "--groups=" + spec.substr(groups), "--"};
+    const std::string ids = o.user.empty() ? "0:0:0" : o.user == "user" ? "1001:1001:1001" : o.user;
+    const std::size_t gid = ids.find(':') + 1, groups = ids.find(':', gid) + 1;
+    owner = ids.substr(0, groups - 1);
+    return {"/usr/bin/setpriv", "--reuid=" + ids.substr(0, gid - 1), "--regid=" + ids.substr(gid, groups - gid - 1),
+            o.session || groups == ids.size() ? "--clear-groups" : "--groups=" + ids.substr(groups), "--"};
 }
 
 // Reads both pipes to end of file: background children of the app may hold them.
