@@ -77,7 +77,8 @@ RunResult run_traced(const DeviceRoot& root, const Row& row, int when) {
     if (!root.exists("/usr/bin/app")) fs::create_symlink("/app/bin/app", root.host_path("/usr/bin/app"));
     // strace fails only calls it traces.
     const std::string traced = f.call + (f.also.empty() ? "" : "," + f.also.substr(0, f.also.find(':')));
-    Strings argv{"/usr/bin/strace", "-f", "--quiet=all", "-o", when ? "/dev/null" : "/records/calls", "-e", "trace=" + traced};
+    Strings argv{"/usr/bin/strace", "-f", "--quiet=all", "-o", when ? "/dev/null" : "/records/calls",
+                 "-e", "trace=" + traced};
     if (!f.path.empty()) argv.insert(argv.end(), {"-P", f.path});
     if (when) {
         std::string how = f.how.find("when=") == std::string::npos ? f.how + ":when=" + std::to_string(when) : f.how;
