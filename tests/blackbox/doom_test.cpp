@@ -51,10 +51,9 @@ Check game_started(const std::string& width, const std::string& height) {
         Strings env = runs[0].all("env");
         std::sort(env.begin(), env.end());
         EXPECT_EQ(env, GAME_ENVIRONMENT);
-        EXPECT_EQ(runs[0].get("ruid"), "0") << width;
-        EXPECT_EQ(runs[0].get("euid"), "0") << width;
-        EXPECT_EQ(runs[0].get("pdeathsig"), "15") << width;
-        EXPECT_EQ(runs[0].get("sigign") + " " + runs[0].get("sigblk"), "0000000000000000 0000000000000000") << width;
+        EXPECT_EQ(runs[0].ids(), "0 0 0 0/0 0 0 0/") << width;
+        EXPECT_EQ(runs[0].get("k.prctl.pdeathsig"), "15") << width;
+        EXPECT_EQ(runs[0].get("k.status.SigIgn") + " " + runs[0].get("k.status.SigBlk"), "0000000000000000 0000000000000000") << width;
     };
 }
 

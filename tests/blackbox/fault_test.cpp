@@ -98,7 +98,7 @@ TEST(Fault, EntryAndSupervisor) {
                  r.configure("once /data/once\n", {"once"});
                  r.control("once", "remove-after 1\n");
              },
-         .check = recorded("once", "pdeathsig", "0"), .fault = {.call = "prctl", .how = "error=EINVAL"}},
+         .check = recorded("once", "k.prctl.pdeathsig", "0"), .fault = {.call = "prctl", .how = "error=EINVAL"}},
         // A program whose restart cannot be forked keeps no number: the later
         // child that gets it (b's restart) ends as b. The first poll waits 2 s,
         // so that both have ended by then.
@@ -141,7 +141,7 @@ TEST(Fault, Applets) {
                  screen(r);
                  r.control("prboom", "exit 0\n");  // nothing would end it
              },
-         .check = recorded("prboom", "pdeathsig", "0"),
+         .check = recorded("prboom", "k.prctl.pdeathsig", "0"),
          .fault = {.call = "prctl", .how = "error=EINVAL", .at = "prctl(PR_SET_PDEATHSIG"}},
         {.label = "doom: the game's environment cannot be set", .args = {"doom", "1"}, .caller = screen_caller(),
          .err = NO_MEMORY_TO_SET, .setup = screen, .fault = {.call = "setenv", .how = "preload 2"}},
@@ -220,7 +220,7 @@ TEST(Fault, ToolsRunAsRoot) {
              {.call = "prctl", .how = "error=EINVAL", .at = "prctl(0x43,", .strace = raw},
          })
         rows.push_back({.label = missing.call + " " + missing.how + " " + missing.at, .args = NGINX,
-                        .caller = AS_USER, .tools = {"S50nginx"}, .check = recorded("S50nginx", "policy", "0"),
+                        .caller = AS_USER, .tools = {"S50nginx"}, .check = recorded("S50nginx", "k.sched_attr.policy", "0"),
                         .fault = missing});
     rows.push_back(step("prctl PR_SET_MEMORY_MERGE", {.call = "prctl", .at = "prctl(0x43,", .strace = raw}));
     // Without clamps, and then failing without them too.

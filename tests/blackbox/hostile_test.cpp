@@ -78,8 +78,8 @@ void check_tool_start(const Record& r, const std::string& label) {
     }
     EXPECT_EQ(seen, (std::set<int>{0, 1, 2})) << label << ": " << tool;
     // Whatever the caller ignored or blocked, real-time signals included.
-    EXPECT_EQ(r.get("sigign"), "0000000000000000") << label << ": " << tool;
-    EXPECT_EQ(r.get("sigblk"), "0000000000000000") << label << ": " << tool;
+    EXPECT_EQ(r.get("k.status.SigIgn"), "0000000000000000") << label << ": " << tool;
+    EXPECT_EQ(r.get("k.status.SigBlk"), "0000000000000000") << label << ": " << tool;
 }
 
 int invocations = 0;

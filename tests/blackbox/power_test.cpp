@@ -45,7 +45,7 @@ Check ran_at_once(const std::string& applet) {
         // A zero delay that still slept a whole second would reach 1000 ms.
         Record run = record_within(root, r, applet, 0, 1000);
         EXPECT_EQ(run.all("argv"), Strings{"/usr/sbin/" + applet});
-        EXPECT_EQ(run.get("pdeathsig"), "0") << "the tool must outlive its caller";
+        EXPECT_EQ(run.get("k.prctl.pdeathsig"), "0") << "the tool must outlive its caller";
     };
 }
 
@@ -62,8 +62,7 @@ TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
         EXPECT_LT(r.elapsed_ms, 1000);
         // Generous for a loaded machine: a delay read as several seconds would exceed 4 s.
         Record run = record_within(root, r, "reboot", 1000, 4000);
-        EXPECT_EQ(run.get("ruid"), "0");
-        EXPECT_EQ(run.get("euid"), "0");
+        EXPECT_EQ(run.ids(), "0 0 0 0/0 0 0 0/");
     };
     run_table({{.args = {"reboot", "1"}, .caller = USER_LINGER, .tools = {"reboot"},
                 .check = as_root_after_the_delay}},
@@ -83,7 +82,7 @@ TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
     const Check after_the_delay = [](const DeviceRoot& root, const RunResult& r) {
         // Generous for a loaded machine: a delay read as several seconds more would exceed 4.5 s.
         Record run = record_within(root, r, "reboot", 2000, 4500);
-        EXPECT_EQ(run.get("sigign"), "0000000000000000") << "the tool starts with default dispositions";
+        EXPECT_EQ(run.get("k.status.SigIgn"), "0000000000000000") << "the tool starts with default dispositions";
     };
     run_table({
         {.label = "SIGHUP ignored", .caller = USER_LINGER, .command = hang_up_during_the_wait(true),

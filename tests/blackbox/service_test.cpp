@@ -59,8 +59,7 @@ Row becomes_script(const std::string& action, const std::string& service, const 
             .check = [=](const DeviceRoot& root, const RunResult&) {
                 const Record run = root.records_of(tool).at(0);
                 EXPECT_EQ(run.all("argv"), (Strings{path, action}));
-                EXPECT_EQ(run.get("ruid"), "0");
-                EXPECT_EQ(run.get("euid"), "0");
+                EXPECT_EQ(run.ids(), "0 0 0 0/0 0 0 0/");
                 EXPECT_EQ(run.all("env"), TOOL_ENVIRONMENT);
             }};
 }
@@ -81,7 +80,7 @@ TEST(Service, ScriptGetsTheFileModeMask022) {
                         .command = {"/bin/bash", "-c",
                                     "umask " + mask + "; " + shell_exec_app("app") + " service start ofono"},
                         .tools = {"S46ofono"}, .check = [](const DeviceRoot& root, const RunResult&) {
-                            EXPECT_EQ(root.records_of("S46ofono").at(0).get("umask"), "0022");
+                            EXPECT_EQ(root.records_of("S46ofono").at(0).get("k.status.Umask"), "0022");
                         }});
     run_table(rows, {.setuid = true});
 }

@@ -52,7 +52,7 @@ RunOptions starter(std::string user = "") {
 // if it ran, ran as root, who started it.
 void ended_early(const DeviceRoot& root, const Row& row, const RunResult& r) {
     EXPECT_LT(r.elapsed_ms, PAUSE_MS * 2 / 3) << row.label;
-    for (const Record& prepared : root.records_of("unlock-datafs")) EXPECT_EQ(prepared.get("ruid"), "0") << row.label;
+    for (const Record& prepared : root.records_of("unlock-datafs")) EXPECT_EQ(prepared.ids(), "0 0 0 0/0 0 0 0/0") << row.label;
 }
 
 // Every way the supervisor ends before it has a child to watch.
@@ -135,15 +135,15 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     const Record& tool = all[0];
     EXPECT_EQ(tool.get("tool"), "unlock-datafs");
     EXPECT_EQ(tool.all("argv"), Strings{"/usr/bin/unlock-datafs"});
-    EXPECT_EQ(tool.get("ruid") + tool.get("euid") + tool.get("rgid") + tool.get("groups"), "002727,44");
+    EXPECT_EQ(tool.ids(), "0 0 0 0/27 27 27 27/27 44");
     EXPECT_EQ(tool.get("cwd"), "/tmp");
-    EXPECT_EQ(tool.get("pdeathsig"), "0");
+    EXPECT_EQ(tool.get("k.prctl.pdeathsig"), "0");
     EXPECT_EQ(tool.all("env"), TOOL_ENVIRONMENT);
-    EXPECT_EQ(tool.get("umask"), "0077");
+    EXPECT_EQ(tool.get("k.status.Umask"), "0077");
 
     auto steady = root.records_of("steady");
     ASSERT_EQ(steady.size(), 1u);
-    EXPECT_EQ(steady[0].get("umask"), "0077");
+    EXPECT_EQ(steady[0].get("k.status.Umask"), "0077");
     EXPECT_GE(steady[0].number("time_ms") - tool.number("time_ms"), 1500);
     // SIGKILL to the supervisor: its child got SIGTERM and nothing lingered.
     auto ended = root.records_of("steady", "signal");
@@ -210,17 +210,15 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     ASSERT_EQ(steady.size(), 1u);
     const Record& s = steady[0];
     EXPECT_EQ(s.all("argv"), (Strings{"/data/steady", "--flag"}));
-    EXPECT_EQ(s.get("ruid") + s.get("euid") + s.get("suid"), "100010001000");
-    EXPECT_EQ(s.get("rgid") + s.get("egid") + s.get("sgid"), "272727");
-    EXPECT_EQ(s.get("groups"), "27,44");
+    EXPECT_EQ(s.ids(), "1000 1000 1000 1000/27 27 27 27/27 44");
     EXPECT_EQ(s.get("cwd"), "/data");
     EXPECT_EQ(s.all("env"), TOOL_ENVIRONMENT);
-    EXPECT_EQ(s.get("pdeathsig"), "15");
+    EXPECT_EQ(s.get("k.prctl.pdeathsig"), "15");
     // The user-mode emulator catches every signal itself: what it executes gets them at their defaults.
     if (!emulated()) {
-        EXPECT_EQ(s.get("sigign"), "0000000000000001");  // SIGHUP
+        EXPECT_EQ(s.get("k.status.SigIgn"), "0000000000000001");  // SIGHUP
     }
-    EXPECT_EQ(s.get("sigblk"), "0000000000000000");
+    EXPECT_EQ(s.get("k.status.SigBlk"), "0000000000000000");
     Strings fds;
     for (const std::string& fd : s.all("fd")) fds.push_back(fd.substr(0, fd.find(':')));
     EXPECT_EQ(fds, (Strings{"0", "1", "2"})) << "the configuration stream must not reach the programs";

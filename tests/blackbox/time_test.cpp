@@ -60,10 +60,9 @@ void wrote_the_hardware_clock(const DeviceRoot& root, const RunResult&) {
     const std::string clock_caller = root.records_of("clock", "set").at(0).get("pid");
     EXPECT_TRUE(clock_caller == runs[0].get("pid") || clock_caller == runs[0].get("ppid")) << clock_caller;
     EXPECT_EQ(runs[0].all("argv"), (Strings{"/usr/sbin/hwclock", "--systohc"}));
-    EXPECT_EQ(runs[0].get("ruid"), "0");
-    EXPECT_EQ(runs[0].get("euid"), "0");
+    EXPECT_EQ(runs[0].ids(), "0 0 0 0/0 0 0 0/");
     EXPECT_EQ(runs[0].all("env"), TOOL_ENVIRONMENT);
-    EXPECT_EQ(runs[0].get("sigign") + " " + runs[0].get("sigblk"), "0000000000000000 0000000000000000");
+    EXPECT_EQ(runs[0].get("k.status.SigIgn") + " " + runs[0].get("k.status.SigBlk"), "0000000000000000 0000000000000000");
 }
 
 // Real-time signals the caller ignored and blocked are at their defaults for

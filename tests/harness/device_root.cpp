@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -140,6 +141,12 @@ std::vector<std::string> Record::all(std::string_view key) const {
     for (const auto& [k, v] : fields)
         if (k == key) values.push_back(v);
     return values;
+}
+
+std::string Record::ids() const {
+    std::string text = get("k.status.Uid") + "/" + get("k.status.Gid") + "/" + get("k.status.Groups");
+    std::replace(text.begin(), text.end(), '\t', ' ');
+    return text;
 }
 
 std::string app_under_test() {

@@ -9,7 +9,8 @@
  * Each open descriptor is one field fd=N:TARGET:DEVICE, TARGET what
  * /proc/self/fd/N names and DEVICE "char MAJOR,MINOR" for a character device,
  * "-" for anything else (a bind-mounted /dev/null may have another name).
- * The k.* fields are the kernel's whole view of the process (standin_kernel.c).
+ * The k.* fields are the kernel's whole view of the process (standin_kernel.c):
+ * its ids, groups, signal state, umask, limits and priorities among them.
  *
  * Control file lines (all optional):
  *   exit N          exit status (default 0)
@@ -22,18 +23,13 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <grp.h>
 #include <limits.h>
-#include <sched.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/prctl.h>
-#include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <time.h>
@@ -123,26 +119,6 @@ static void flush_record(void) {
     rec.length = 0;
 }
 
-static void record_identity(void) {
-    uid_t ru, eu, su;
-    gid_t rg, eg, sg;
-    getresuid(&ru, &eu, &su);
-    getresgid(&rg, &eg, &sg);
-    field("ruid", "%u", ru);
-    field("euid", "%u", eu);
-    field("suid", "%u", su);
-    field("rgid", "%u", rg);
-    field("egid", "%u", eg);
-    field("sgid", "%u", sg);
-    gid_t groups[NGROUPS_MAX];
-    int n = getgroups(NGROUPS_MAX, groups);
-    char list[NGROUPS_MAX * 12] = "";
-    size_t used = 0;
-    for (int i = 0; i < n && used < sizeof list - 12; ++i)
-        used += (size_t)snprintf(list + used, sizeof list - used, i ? ",%u" : "%u", groups[i]);
-    field_text("groups", list);
-}
-
 static void record_fds(void) {
     DIR* dir = opendir("/proc/self/fd");
     if (!dir) {
@@ -163,63 +139,6 @@ static void record_fds(void) {
             field("fd", "%s:%s:-", entry->d_name, target);
     }
     closedir(dir);
-}
-
-/* Signal dispositions and mask, and the file mode mask, as the kernel reports them. */
-static void record_signal_state(void) {
-    FILE* status = fopen("/proc/self/status", "re");
-    if (!status) return;
-    char line[256];
-    while (fgets(line, sizeof line, status)) {
-        line[strcspn(line, "\n")] = '\0';
-        if (!strncmp(line, "SigBlk:\t", 8)) field_text("sigblk", line + 8);
-        if (!strncmp(line, "SigIgn:\t", 8)) field_text("sigign", line + 8);
-        if (!strncmp(line, "Umask:\t", 7)) field_text("umask", line + 7);
-    }
-    fclose(status);
-}
-
-/* Every resource limit as soft:hard, in resource order; "?" when unreadable. */
-static void field_limits(const char* key, pid_t pid) {
-    char text[RLIM_NLIMITS * 48] = "";
-    size_t used = 0;
-    for (int resource = 0; resource < RLIM_NLIMITS; ++resource) {
-        struct rlimit l;
-        if (prlimit(pid, (__rlimit_resource_t)resource, NULL, &l) != 0) {
-            field_text(key, "?");
-            return;
-        }
-        char soft[24] = "inf", hard[24] = "inf";
-        if (l.rlim_cur != RLIM_INFINITY) snprintf(soft, sizeof soft, "%llu", (unsigned long long)l.rlim_cur);
-        if (l.rlim_max != RLIM_INFINITY) snprintf(hard, sizeof hard, "%llu", (unsigned long long)l.rlim_max);
-        used += (size_t)snprintf(text + used, sizeof text - used, "%s%s:%s", resource ? "," : "", soft, hard);
-    }
-    field_text(key, text);
-}
-
-/* The CPUs a process may run on, as a list of numbers. */
-static void field_cpus(const char* key, pid_t pid) {
-    cpu_set_t set;
-    char text[CPU_SETSIZE * 5] = "";
-    size_t used = 0;
-    if (sched_getaffinity(pid, sizeof set, &set) != 0) strcpy(text, "?");
-    for (int cpu = 0; text[0] != '?' && cpu < CPU_SETSIZE; ++cpu)
-        if (CPU_ISSET(cpu, &set)) used += (size_t)snprintf(text + used, sizeof text - used, used ? ",%d" : "%d", cpu);
-    field_text(key, text);
-}
-
-/* Priorities, limits and CPUs, with init's (process 1) for comparison. */
-static void record_scheduling(void) {
-    errno = 0;
-    int nice = getpriority(PRIO_PROCESS, 0);
-    if (errno) field_text("nice", "?");
-    else field("nice", "%d", nice);
-    field("policy", "%d", sched_getscheduler(0));
-    field("ioprio", "%ld", syscall(SYS_ioprio_get, 1 /* IOPRIO_WHO_PROCESS */, 0));
-    field_cpus("cpus", 0);
-    field_cpus("init_cpus", 1);
-    field_limits("limits", 0);
-    field_limits("init_limits", 1);
 }
 
 /* Writes N bytes as one file of this tool's, checking every write. */
@@ -322,16 +241,10 @@ int main(int argc, char** argv) {
     ssize_t exe_length = readlink("/proc/self/exe", exe, sizeof exe - 1);
     exe[exe_length > 0 ? exe_length : 0] = '\0';
     field_text("exe", exe);  /* which file ran, whatever argv[0] claims */
-    record_identity();
     char cwd[PATH_MAX];
     field_text("cwd", getcwd(cwd, sizeof cwd) ? cwd : "?");
     for (char** e = environ; e && *e; ++e) field_text("env", *e);
-    int pdeathsig = 0;
-    prctl(PR_GET_PDEATHSIG, &pdeathsig);
-    field("pdeathsig", "%d", pdeathsig);
     record_fds();
-    record_signal_state();
-    record_scheduling();
     record_kernel_view();
     flush_record();
 
