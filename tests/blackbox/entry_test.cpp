@@ -368,19 +368,6 @@ TEST(Entry, SupervisorOnlyForTheExactInstalledPath) {
     run_table(rows);
 }
 
-TEST(Entry, ToolsSeeOnlyTheFixedPathWhateverTheCallerSet) {
-    const RunOptions careless{.user = "user",
-                              .env = {"LD_PRELOAD=/tmp/evil.so", "LD_LIBRARY_PATH=/tmp", "GCONV_PATH=/tmp", "IFS=/",
-                                      "PATH=/tmp:/bin", "LOCPATH=/tmp", "MALLOC_CHECK_=3", "TZ=/tmp/tz",
-                                      "NLSPATH=/tmp/%N", "HOME=/tmp", "SHELL=/tmp/sh", "ENV=/tmp/rc"},
-                              .linger = 5};
-    run_table({{.args = {"reboot", "0"}, .caller = careless, .tools = {"reboot"},
-                .check = [](const DeviceRoot& root, const RunResult&) {
-                    EXPECT_EQ(root.records_of("reboot").at(0).all("env"), TOOL_ENVIRONMENT);
-                }}},
-              {.setuid = true});
-}
-
 // Bytes a tool is told to write to a file of its own: more than any soft file
 // size limit of a caller's (the hostile caller's 1 MiB, a caller's ulimit -f 1).
 const std::map<std::string, long> WRITES = {{"S49gen-certs", 2 << 20}};

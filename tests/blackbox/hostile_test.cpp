@@ -27,7 +27,7 @@ RunOptions caller(std::string user, std::vector<int> closed = {}, Strings env = 
 RunOptions user(std::vector<int> closed = {}) { return caller("user", std::move(closed)); }
 
 // Every loader, C library and shell variable that could steer a privileged
-// program, pointing into HOSTILE_DIR.
+// program (a shell script's too), pointing into HOSTILE_DIR.
 Strings hazard_environment() {
     const std::string d = HOSTILE_DIR;
     return {"LD_PRELOAD=" + d + "/libhook.so",
@@ -44,7 +44,10 @@ Strings hazard_environment() {
             "IFS=/",
             "PATH=" + d + "/bin",
             "LANG=xx_XX.UTF-8",
-            "LC_ALL=xx_XX.UTF-8"};
+            "LC_ALL=xx_XX.UTF-8",
+            "HOME=" + d,
+            "SHELL=" + d + "/bin/sh",
+            "ENV=" + d + "/rc"};
 }
 RunOptions hazards() { return caller("user", {}, hazard_environment()); }
 
