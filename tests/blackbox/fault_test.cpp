@@ -220,7 +220,8 @@ TEST(Fault, ToolsRunAsRoot) {
              {.call = "prctl", .how = "error=EINVAL", .at = "prctl(0x43,", .strace = raw},
          })
         rows.push_back({.label = missing.call + " " + missing.how + " " + missing.at, .args = NGINX,
-                        .caller = AS_USER, .tools = {"S50nginx"}, .check = recorded("S50nginx", "k.sched_attr.policy", "0"),
+                        .caller = AS_USER, .tools = {"S50nginx"},
+                        .check = recorded("S50nginx", "k.sched_attr.policy", "0"),
                         .fault = missing});
     rows.push_back(step("prctl PR_SET_MEMORY_MERGE", {.call = "prctl", .at = "prctl(0x43,", .strace = raw}));
     // Without clamps, and then failing without them too.

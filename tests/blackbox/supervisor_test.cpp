@@ -52,7 +52,8 @@ RunOptions starter(std::string user = "") {
 // if it ran, ran as root, who started it.
 void ended_early(const DeviceRoot& root, const Row& row, const RunResult& r) {
     EXPECT_LT(r.elapsed_ms, PAUSE_MS * 2 / 3) << row.label;
-    for (const Record& prepared : root.records_of("unlock-datafs")) EXPECT_EQ(prepared.ids(), "0 0 0 0/0 0 0 0/0") << row.label;
+    for (const Record& prepared : root.records_of("unlock-datafs"))
+        EXPECT_EQ(prepared.ids(), "0 0 0 0/0 0 0 0/0") << row.label;
 }
 
 // Every way the supervisor ends before it has a child to watch.
