@@ -438,7 +438,7 @@ const Allowed KERNEL_VIEW_MAY_DIFFER[] = {
 // for all of its session; its process group is the applet's; it ends with
 // the applet.
 const Allowed GAME_MAY_DIFFER[] = {
-    {"k.sid_leader"}, {"k.ctty"}, {"k.stat.[78]"}, {"k.autogroup.nice"}, {"k.pgrp_leader"}, {"k.prctl.pdeathsig"},
+    {"k.sid_leader"}, {"k.stat.[78]"}, {"k.autogroup.nice"}, {"k.pgrp_leader"}, {"k.prctl.pdeathsig"},
 };
 
 // qemu-arm's user mode implements neither keyctl nor set_mempolicy nor

@@ -239,18 +239,14 @@ static void record_scheduling_attributes(void) {
     else if (errno != ENOSYS) field_errno("k.mempolicy");
 }
 
-/* Session, process group and terminal: whether it leads them, not their numbers. */
+/* Session and process group: whether it leads them, not their numbers (its
+ * terminal is k.stat.7). */
 static void record_session(void) {
     stack_t stack;
     if (sigaltstack(NULL, &stack) == 0) field("k.sigaltstack", "flags %d size %zu", stack.ss_flags, stack.ss_size);
     pid_t pid = getpid();
     field("k.sid_leader", "%d", getsid(0) == pid);
     field("k.pgrp_leader", "%d", getpgrp() == pid);
-    char buf[4096];
-    int tty = 0;
-    const char* close = read_file("/proc/self/stat", buf, sizeof buf) ? strrchr(buf, ')') : NULL;
-    if (close) sscanf(close + 1, " %*c %*d %*d %*d %d", &tty);
-    field("k.ctty", "%d", tty != 0);
 }
 
 /* The session keyring and its keys, through the system call: no library. */
