@@ -100,8 +100,10 @@ TEST(Fault, EntryAndSupervisor) {
              },
          .check = recorded("once", "k.prctl.pdeathsig", "0"), .fault = {.call = "prctl", .how = "error=EINVAL"}},
         // A program whose restart cannot be forked keeps no number: the later
-        // child that gets it (b's restart) ends as b. The first poll waits 2 s,
-        // so that both have ended by then.
+        // child that gets it (b's restart) ends as b. The first poll waits 5 s,
+        // so that both have ended by then, even where starting them takes
+        // seconds (a loaded machine, a sanitized supervisor): the older, a,
+        // is then reaped first.
         {.label = "a program's restart cannot be forked, its number goes to another",
          .err = said("a exited(0), restarting") + said("fork a failed: Resource temporarily unavailable") +
                 said("b exited(0), restarting") + said("b exited(0), restarting") + said("b missing, disabling") +
@@ -114,7 +116,7 @@ TEST(Fault, EntryAndSupervisor) {
              },
          .check = b_got_as_number,
          .fault = {.call = "clone", .how = "error=EAGAIN:when=4",
-                   .strace = {"-e", "trace=clone,wait4", "-e", "inject=wait4:delay_enter=2000000:when=2"},
+                   .strace = {"-e", "trace=clone,wait4", "-e", "inject=wait4:delay_enter=5000000:when=2"},
                    .beside = NEXT_PROCESS_GETS_AS_NUMBER}},
     });
 }
