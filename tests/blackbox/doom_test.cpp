@@ -53,9 +53,7 @@ Check game_started(const std::string& width, const std::string& height) {
         EXPECT_EQ(env, GAME_ENVIRONMENT);
         EXPECT_EQ(runs[0].ids(), "0 0 0 0/0 0 0 0/") << width;
         EXPECT_EQ(runs[0].get("k.prctl.pdeathsig"), "15") << width;
-        EXPECT_EQ(runs[0].get("k.status.SigIgn") + " " + runs[0].get("k.status.SigBlk"),
-                  "0000000000000000 0000000000000000")
-            << width;
+        EXPECT_EQ(runs[0].signals(), "0000000000000000 0000000000000000") << width;
     };
 }
 

@@ -62,7 +62,7 @@ void wrote_the_hardware_clock(const DeviceRoot& root, const RunResult&) {
     EXPECT_EQ(runs[0].all("argv"), (Strings{"/usr/sbin/hwclock", "--systohc"}));
     EXPECT_EQ(runs[0].ids(), "0 0 0 0/0 0 0 0/");
     EXPECT_EQ(runs[0].all("env"), TOOL_ENVIRONMENT);
-    EXPECT_EQ(runs[0].get("k.status.SigIgn") + " " + runs[0].get("k.status.SigBlk"), "0000000000000000 0000000000000000");
+    EXPECT_EQ(runs[0].signals(), "0000000000000000 0000000000000000");
 }
 
 // Real-time signals the caller ignored and blocked are at their defaults for

@@ -39,6 +39,8 @@ struct Record {
     // The user ids (real, effective, saved, file system), group ids and
     // groups the kernel keeps: "0 0 0 0/27 27 27 27/27 44".
     std::string ids() const;
+    // The signals it ignores and blocks, as masks: "IGNORED BLOCKED".
+    std::string signals() const { return get("k.status.SigIgn") + " " + get("k.status.SigBlk"); }
 };
 
 struct RunOptions {
