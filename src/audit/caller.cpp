@@ -77,13 +77,13 @@ void append_user_name(LogText& text, const ParentView& uid) {
     bool found = false;
     if (uid.mapped)
         for_each_line("/etc/passwd", [&](char* line) {
-            const char* name_end = std::strchr(line, ':');
-            const char* id_text = name_end ? std::strchr(name_end + 1, ':') : nullptr;
+            const std::size_t name_length = std::strcspn(line, ":");
+            const char* id_text = line[name_length] ? std::strchr(line + name_length + 1, ':') : nullptr;
             if (!id_text) return false;
             unsigned long id = 0;
             const char* p = id_text + 1;
             if (!read_id(p, id) || *p != ':' || id != uid.id) return false;
-            line[name_end - line] = '\0';
+            line[name_length] = '\0';
             append_escaped(text, line, ARGUMENT_MAX_BYTES);
             found = true;
             return true;
