@@ -12,11 +12,6 @@ namespace {
 using namespace devroot;
 using namespace expected;
 
-#define REQUIRE_SCREEN()                                                                  \
-    do {                                                                                  \
-        if (!screen_available()) GTEST_SKIP() << "no screen stand-in for the emulated app"; \
-    } while (0)
-
 RunOptions screen_options(const std::string& user = "") {
     return {.user = user, .env = {screen_env()}, .linger = 3};
 }
@@ -32,13 +27,12 @@ Setup screen_without(const std::string& path) {
     return screen("800 480", [=](const DeviceRoot& root) { std::remove(root.host_path(path).c_str()); });
 }
 
-TEST(Doom, UsageBeforeAnythingStarts) {
-    REQUIRE_SCREEN();
+TABLE(Doom, UsageBeforeAnythingStarts) {
     std::vector<Row> rows;
     for (const Strings& args :
          {Strings{"doom", "1", "2"}, {"doom", "5s"}, {"doom", "1 "}, {"doom", ""}, {"doom", "0x1"}})
         rows.push_back({.args = args, .caller = screen_options(), .status = 1, .err = DOOM_USAGE});
-    run_table(rows, {.prepare = screen()});
+    return {.rows = rows, .prepare = screen(), .needs = screen_needed};
 }
 
 // The game ran as root with the screen's whole resolution and its own
@@ -58,21 +52,27 @@ Check game_started(const std::string& width, const std::string& height) {
 }
 
 // Real-time signals the caller ignored and blocked.
-TEST(Doom, TheGameGetsTheWholeResolutionAsRoot) {
-    REQUIRE_SCREEN();
-    RunOptions root_caller = screen_options(), user = screen_options("user");
-    root_caller.ignored = root_caller.blocked = user.ignored = user.blocked = {SIGRTMIN + 1, SIGRTMAX};
+RunOptions realtime_signals_set_aside(RunOptions o) {
+    o.ignored = o.blocked = {SIGRTMIN + 1, SIGRTMAX};
+    return o;
+}
+
+TABLE(Doom, TheGameGetsTheWholeResolutionAsRoot) {
+    const RunOptions root_caller = realtime_signals_set_aside(screen_options());
     const Strings args{"doom", "1"};
-    run_table({
-        {.args = args, .caller = root_caller, .tools = {"prboom"}, .setup = screen(),
+    return {.rows = {
+        {.label = "800 480", .args = args, .caller = root_caller, .tools = {"prboom"}, .setup = screen(),
          .check = game_started("800", "480")},
-        {.args = args, .caller = root_caller, .tools = {"prboom"}, .setup = screen("4294967295 1234567890"),
-         .check = game_started("4294967295", "1234567890")},
+        {.label = "4294967295 1234567890", .args = args, .caller = root_caller, .tools = {"prboom"},
+         .setup = screen("4294967295 1234567890"), .check = game_started("4294967295", "1234567890")},
     },
-              {.root_per_row = true});
-    run_table({{.label = "an unprivileged caller", .args = args, .caller = user, .tools = {"prboom"},
-                .setup = screen(), .check = game_started("800", "480")}},
-              {.setuid = true});
+            .needs = screen_needed};
+}
+TABLE(Doom, TheGameGetsTheWholeResolutionAsRootForAnyCaller) {
+    return {.rows = {{.label = "an unprivileged caller", .args = {"doom", "1"},
+                      .caller = realtime_signals_set_aside(screen_options("user")), .tools = {"prboom"},
+                      .setup = screen(), .check = game_started("800", "480")}},
+            .setuid = true, .needs = screen_needed};
 }
 
 // The game that started got its one SIGTERM `from` ms or more, and less than
@@ -88,20 +88,19 @@ Check game_ended(long from, long to) {
     };
 }
 
-TEST(Doom, ATimedRunEndsTheGameThatLongAfter) {
-    REQUIRE_SCREEN();
+TABLE(Doom, ATimedRunEndsTheGameThatLongAfter) {
     // Generous for a loaded machine: a game the applet's end did not stop would run for 100 s.
     const Check ended = game_ended(2000, 10000);
-    run_table({{.args = {"doom", "2"}, .caller = screen_options(), .tools = {"prboom"}, .setup = screen(),
-                .check = [=](const DeviceRoot& root, const RunResult& r) {
-                    EXPECT_GE(r.elapsed_ms, 2000);
-                    ended(root, r);
-                }}});
+    return {.rows = {{.args = {"doom", "2"}, .caller = screen_options(), .tools = {"prboom"}, .setup = screen(),
+                      .check = [=](const DeviceRoot& root, const RunResult& r) {
+                          EXPECT_GE(r.elapsed_ms, 2000);
+                          ended(root, r);
+                      }}},
+            .needs = screen_needed};
 }
 
 // The writer sends one character after 1 s and ends its output 2 s later.
-TEST(Doom, WithoutAPositiveTimeItWaitsForOneCharacter) {
-    REQUIRE_SCREEN();
+TABLE(Doom, WithoutAPositiveTimeItWaitsForOneCharacter) {
     // An applet that waited for the end of input would end the game after
     // the writer's 3 s: one character is enough.
     const Check ended = game_ended(900, 3000);
@@ -111,7 +110,7 @@ TEST(Doom, WithoutAPositiveTimeItWaitsForOneCharacter) {
                         .command = {"/bin/bash", "-c",
                                     "(sleep 1; echo x; sleep 2) | " + shell_exec_app("app") + " doom " + args},
                         .tools = {"prboom"}, .check = ended});
-    run_table(rows, {.prepare = screen()});
+    return {.rows = rows, .prepare = screen(), .needs = screen_needed};
 }
 
 // Whether the game started before the applet ended varies from run to run;
@@ -119,7 +118,7 @@ TEST(Doom, WithoutAPositiveTimeItWaitsForOneCharacter) {
 // root's end kills it without one).
 TEST(Doom, EndOfInputEndsItAtOnceAndNeverStrandsTheGame) {
     REQUIRE_ROOT();
-    REQUIRE_SCREEN();
+    if (!screen_available()) GTEST_SKIP() << screen_needed();
     DeviceRoot root;
     screen()(root);
     for (int run = 0; run < 20; ++run) {
@@ -133,10 +132,9 @@ TEST(Doom, EndOfInputEndsItAtOnceAndNeverStrandsTheGame) {
     }
 }
 
-TEST(Doom, FailuresOnTheGameSideLeaveTheCallerAlone) {
-    REQUIRE_SCREEN();
+TABLE(Doom, FailuresOnTheGameSideLeaveTheCallerAlone) {
     const Strings args{"doom", "1"};
-    run_table({
+    return {.rows = {
         {.label = "no framebuffer", .args = args, .caller = screen_options(),
          .err = said("open: No such file or directory"), .setup = screen_without("/dev/fb0")},
         {.label = "not a framebuffer", .args = args, .caller = screen_options(), .err = NO_SCREEN,
@@ -146,7 +144,7 @@ TEST(Doom, FailuresOnTheGameSideLeaveTheCallerAlone) {
         {.label = "game not executable", .args = args, .caller = screen_options(), .err = EXEC_REFUSED,
          .setup = screen("800 480", [](const DeviceRoot& root) { root.write("/usr/games/prboom", "", 0644); })},
     },
-              {.root_per_row = true});
+            .needs = screen_needed};
 }
 
 }  // namespace

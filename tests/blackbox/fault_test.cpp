@@ -53,13 +53,8 @@ void b_got_as_number(const DeviceRoot& root, const RunResult&) {
     EXPECT_EQ(runs[2].get("pid"), a.get("pid")) << "the number was not reused: the row proves nothing";
 }
 
-// Each row in a set-user-ID device root of its own.
-void run_faults(const std::vector<Row>& rows) {
-    run_table(rows, {.setuid = true, .root_per_row = true});
-}
-
-TEST(Fault, EntryAndSupervisor) {
-    run_faults({
+TABLE(Fault, EntryAndSupervisor) {
+    return {.rows = {
         // Standard descriptors are filled before anything can report a failure.
         {.label = "a closed standard descriptor cannot be filled", .args = {"reboot", "x"},
          .caller = {.user = "user", .close_fds = {0}}, .status = 2,
@@ -118,11 +113,12 @@ TEST(Fault, EntryAndSupervisor) {
          .fault = {.call = "clone", .how = "error=EAGAIN:when=4",
                    .strace = {"-e", "trace=clone,wait4", "-e", "inject=wait4:delay_enter=5000000:when=2"},
                    .beside = NEXT_PROCESS_GETS_AS_NUMBER}},
-    });
+    },
+            .setuid = true};
 }
 
-TEST(Fault, Applets) {
-    run_faults({
+TABLE(Fault, Applets) {
+    return {.rows = {
         {.label = "led: an attribute cannot be closed", .args = {"led", "beeper", "none"}, .caller = AS_USER,
          .status = 2, .err = said("close: Input/output error"), .leds = {{"/sys/class/leds/beeper/trigger", "none"}},
          .fault = {.call = "close", .how = "error=EIO", .path = "/sys/class/leds/beeper/trigger"}},
@@ -161,7 +157,8 @@ TEST(Fault, Applets) {
         {.label = "doom: the framebuffer cannot be closed", .args = {"doom", "1"}, .caller = screen_caller(),
          .err = said("close: Input/output error"), .setup = screen,
          .fault = {.call = "close", .how = "error=EIO", .path = "/dev/fb0"}},
-    });
+    },
+            .setuid = true};
 }
 
 const Strings NGINX{"service", "start", "nginx"};
@@ -170,16 +167,18 @@ const std::string EINVAL_TEXT = "Invalid argument";
 const std::string EDQUOT_TEXT = "Disk quota exceeded";
 
 // A step of starting the tool as root, failed: the applet names it, with the
-// reason the kernel gave, and the tool never runs.
-Row step(const std::string& message, Fault fault, const std::string& reason = EPERM_TEXT) {
+// reason the kernel gave, and the tool never runs. The label tells apart two
+// calls of one kind.
+Row step(const std::string& message, Fault fault, const std::string& reason = EPERM_TEXT,
+         const std::string& label = "") {
     if (fault.how.empty()) fault.how = "error=EPERM";
-    return {.label = message, .args = NGINX, .caller = AS_USER, .status = 2, .err = said(message + ": " + reason),
-            .fault = fault};
+    return {.label = label.empty() ? message : label, .args = NGINX, .caller = AS_USER, .status = 2,
+            .err = said(message + ": " + reason), .fault = fault};
 }
 
 // Each step of starting a tool as root, failing. Where the kernel lacks a
 // call (ENOSYS) that has a fallback, the tool still runs.
-TEST(Fault, ToolsRunAsRoot) {
+TABLE(Fault, ToolsRunAsRoot) {
     std::vector<Row> rows = {
         step("fork", {.call = "clone", .how = "error=EAGAIN"}, "Resource temporarily unavailable"),
         step("setgroups", {.call = "setgroups"}),
@@ -197,13 +196,13 @@ TEST(Fault, ToolsRunAsRoot) {
         step("prctl PR_SET_THP_DISABLE", {.call = "prctl", .at = "prctl(PR_SET_THP_DISABLE"}),
         step("prctl PR_MCE_KILL", {.call = "prctl", .at = "prctl(PR_MCE_KILL"}),
         step("keyctl", {.call = "keyctl", .how = "error=EDQUOT", .at = "keyctl(KEYCTL_SET_REQKEY_KEYRING"},
-             EDQUOT_TEXT),
+             EDQUOT_TEXT, "keyctl, requested keys' keyring"),
         step("set_mempolicy", {.call = "set_mempolicy"}),
         // By path: counted among all opens, the one to fail would depend on how
         // many files the C library's loader opens first.
         step("/proc/1/oom_score_adj", {.call = "openat", .path = "/proc/1/oom_score_adj"}),
         step("/proc/self/coredump_filter", {.call = "openat", .path = "/proc/self/coredump_filter"}),
-        step("keyctl", {.call = "keyctl", .how = "error=EDQUOT"}, EDQUOT_TEXT),
+        step("keyctl", {.call = "keyctl", .how = "error=EDQUOT"}, EDQUOT_TEXT, "keyctl, session keyring"),
         step("setitimer", {.call = "setitimer", .how = "error=EINVAL"}, EINVAL_TEXT),
         step("chdir", {.call = "chdir", .at = "chdir(\"/\")"}),
     };
@@ -228,12 +227,12 @@ TEST(Fault, ToolsRunAsRoot) {
     rows.push_back(step("prctl PR_SET_MEMORY_MERGE", {.call = "prctl", .at = "prctl(0x43,", .strace = raw}));
     // Without clamps, and then failing without them too.
     rows.push_back(step("sched_setattr", {.call = "sched_setattr", .how = "error=EOPNOTSUPP:when=1+"},
-                        "Operation not supported"));
+                        "Operation not supported", "sched_setattr without clamps, failing"));
     for (const std::string call : {"sched_setscheduler", "setpriority"})
         rows.push_back({.label = call + " after sched_setattr", .args = NGINX, .caller = AS_USER, .status = 2,
                         .err = said(call + ": " + EPERM_TEXT),
                         .fault = {.call = "sched_setattr", .how = "error=ENOSYS", .also = call + ":error=EPERM"}});
-    run_faults(rows);
+    return {.rows = rows, .setuid = true};
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Hostile callers: what an unprivileged program can do to the set-user-ID
 // binary, one row per invocation. Every row ends in a clear diagnostic with
 // its status, or in the normal result; after each, the same checks hold (see
-// run_hostile).
+// hostile()).
 #include <csignal>
 #include <cstdio>
 #include <set>
@@ -85,37 +85,32 @@ void check_tool_start(const Record& r, const std::string& label) {
     EXPECT_EQ(r.get("k.status.SigBlk"), "0000000000000000") << label << ": " << tool;
 }
 
-int invocations = 0;
-
 // After every row: the tools' starts as above (no file changed but the LED
 // files named: Table::unchanged).
 void after_hostile_row(const DeviceRoot& root, const Row& row, const RunResult&) {
-    ++invocations;
     const std::string label = label_of(row);
     for (const Record& r : root.records())
         if (r.get("event") == "start") check_tool_start(r, label);
 }
 
-// Every row in one set-user-ID device root holding the caller's look-alike
-// tools and libraries. Prints the number of invocations.
-void run_hostile(const std::vector<Row>& rows) {
-    run_table(rows, {.setuid = true, .unchanged = true, .prepare = plant_look_alikes,
-                     .each = after_hostile_row});
-    std::printf("hostile invocations tried: %d\n", invocations);
+// Every row in a set-user-ID device root holding the caller's look-alike
+// tools and libraries.
+Table hostile(std::vector<Row> rows, Needs needs = nullptr) {
+    return {.rows = std::move(rows), .setuid = true, .unchanged = true, .prepare = plant_look_alikes,
+            .each = after_hostile_row, .needs = std::move(needs)};
 }
 
 std::string who(const std::string& user) { return user.empty() ? " (root)" : " (set-user-ID)"; }
 
 std::vector<Row> entry_rows() {
     std::vector<Row> rows;
-    // A user-mode emulator cannot start a program with an empty argument vector.
     for (int fd : {-1, 0, 1, 2}) {
-        if (emulated()) break;
         RunOptions o = user();
         o.no_argv = true;
         if (fd >= 0) o.close_fds = {fd};
         rows.push_back({.label = fd < 0 ? "argc 0" : "argc 0, fd " + std::to_string(fd) + " closed", .caller = o,
-                        .status = 1, .err = fd == 2 ? "" : top_usage("")});
+                        .status = 1, .err = fd == 2 ? "" : top_usage(""),
+                        .needs = not_emulated("the emulator cannot start a program with an empty argument vector")});
     }
     RunOptions huge_argv0 = user();
     huge_argv0.argv0 = BIG;
@@ -154,7 +149,7 @@ std::vector<Row> entry_rows() {
     rows.push_back({.label = "non-UTF-8 applet name", .args = {"reb\xc3\xb6ot", "0"}, .caller = user(), .status = 1,
                     .err = top_usage("app")});
     for (const char* delay : {"\xff", "5\xff", "\xc2\xa0" "5", "\xef\xbc\x95", "5\n", "\t", "0x10"})
-        rows.push_back({.label = std::string("odd delay ") + delay, .args = {"reboot", delay}, .caller = user(),
+        rows.push_back({.args = {"reboot", delay}, .caller = user(),
                         .status = 1, .err = DELAY_UNPARSED});
 
     // The entry fills closed standard descriptors before any applet runs. A
@@ -191,11 +186,10 @@ std::vector<Row> applet_rows() {
              {"\xff\xfe", 2, said("open " + dir + "\xff\xfe: No such file or directory")},
              {big, 2, said("path too long")},
          })
-        rows.push_back({.label = "attribute name \"" + name.substr(0, 24) + "\"",
-                        .args = {"led", "backlight", "timer", name, "1"}, .caller = user(), .status = status,
+        rows.push_back({.args = {"led", "backlight", "timer", name, "1"}, .caller = user(), .status = status,
                         .err = err, .leds = {{trigger, "timer"}}});
     for (const char* led : {"../leds/backlight", "backlight/", "backlight/..", "", ".", "\xff"})
-        rows.push_back({.label = std::string("LED name ") + led, .args = {"led", led, "timer"}, .caller = user(),
+        rows.push_back({.args = {"led", led, "timer"}, .caller = user(),
                         .status = 1, .err = LED_USAGE});
     rows.push_back({.label = "non-UTF-8 and 128 KiB values", .args = {"led", "beeper", "\xff\xfe", "brightness", big},
                     .caller = user(),
@@ -204,7 +198,7 @@ std::vector<Row> applet_rows() {
     rows.push_back({.label = "service script from the caller's PATH", .args = {"service", "start", "nginx"},
                     .caller = hazards(), .tools = {"S50nginx"}});
     for (const char* name : {"../../tmp/hostile/bin/sh", "/etc/init.d/S50nginx", "S50nginx", "nginx\xff", ""})
-        rows.push_back({.label = std::string("service name ") + name, .args = {"service", "restart", name},
+        rows.push_back({.args = {"service", "restart", name},
                         .caller = user(), .status = 1, .err = SERVICE_USAGE});
     RunOptions realtime = user();
     realtime.ignored = realtime.blocked = {SIGRTMIN + 1, SIGRTMAX};
@@ -262,15 +256,14 @@ std::vector<Row> limit_rows() {
     return rows;
 }
 
-TEST(Hostile, EntryAndPowerApplets) { run_hostile(entry_rows()); }
+TABLE(Hostile, EntryAndPowerApplets) { return hostile(entry_rows()); }
 
-TEST(Hostile, Applets) { run_hostile(applet_rows()); }
+TABLE(Hostile, Applets) { return hostile(applet_rows()); }
 
-TEST(Hostile, ResourceLimitsAtTheirMinimum) {
-#if APP_SANITIZED
-    GTEST_SKIP() << "the sanitizer runtime needs descriptors and processes of its own before main";
-#endif
-    run_hostile(limit_rows());
+std::string limits_reachable() {
+    return APP_SANITIZED ? "the sanitizer runtime needs descriptors and processes of its own before main" : "";
 }
+
+TABLE(Hostile, ResourceLimitsAtTheirMinimum) { return hostile(limit_rows(), limits_reachable); }
 
 }  // namespace

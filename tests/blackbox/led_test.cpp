@@ -22,9 +22,9 @@ void opened_the_longest_name(const DeviceRoot&, const RunResult& r) {
 }
 
 // Nothing but the LED files named changes (/etc/passwd, say).
-TEST(Led, WritesExactBytesInOrderAndStopsAtTheFirstRefusal) {
+TABLE(Led, WritesExactBytesInOrderAndStopsAtTheFirstRefusal) {
     const std::string long_name(4070, 'n');  // 26 + 4070 bytes leave no room for the final zero
-    run_table({
+    return {.rows = {
         {.args = {"led", "beeper", "heartbeat"}, .leds = {{sys("beeper/trigger"), "heartbeat"}}},
         {.args = {"led", "lightpipe", "timer", "delay_on", "100", "delay_off", "900"},
          .leds = {{sys("lightpipe/trigger"), "timer"}, {sys("lightpipe/delay_on"), "100"},
@@ -73,12 +73,12 @@ TEST(Led, WritesExactBytesInOrderAndStopsAtTheFirstRefusal) {
         {.args = {"led", "leds", "none"}, .status = 1, .err = LED_USAGE},
         {.args = {"led", "../leds/beeper", "none"}, .status = 1, .err = LED_USAGE},
     },
-              {.unchanged = true});
+            .unchanged = true};
 }
 
 // Each refusal leaves earlier attributes written, later ones untouched; an
 // attribute that does not exist is never created.
-TEST(Led, FailingAttributeStopsTheRest) {
+TABLE(Led, FailingAttributeStopsTheRest) {
     const auto break_two = [](const DeviceRoot& root) {
         std::filesystem::remove(root.host_path(sys("lightpipe/delay_on")));
         std::filesystem::remove(root.host_path(sys("beeper/brightness")));
@@ -87,7 +87,7 @@ TEST(Led, FailingAttributeStopsTheRest) {
     const auto never_created = [](const DeviceRoot& root, const Row&, const RunResult&) {
         EXPECT_FALSE(root.exists(sys("lightpipe/delay_on")));
     };
-    run_table({
+    return {.rows = {
         {.args = {"led", "lightpipe", "timer", "brightness", "3", "delay_on", "100", "delay_off", "900"},
          .status = 2, .err = said("open /sys/class/leds/lightpipe/delay_on: No such file or directory"),
          .leds = {{sys("lightpipe/trigger"), "timer"}, {sys("lightpipe/brightness"), "3"},
@@ -96,16 +96,18 @@ TEST(Led, FailingAttributeStopsTheRest) {
          .err = said("write: No space left on device"),
          .leds = {{sys("beeper/trigger"), "none"}, {sys("beeper/brightness"), "(link)"}}},
     },
-              {.prepare = break_two, .each = never_created});
+            .prepare = break_two, .each = never_created};
 }
 
 // The applet keeps the identity it was started with: root only through the set-user-ID install.
-TEST(Led, UnprivilegedCallerNeedsTheSetUserIdInstall) {
-    run_table({{.args = {"led", "backlight", "timer", "brightness", "10"}, .caller = AS_USER,
-                .leds = {{sys("backlight/trigger"), "timer"}, {sys("backlight/brightness"), "10"}}}},
-              {.setuid = true});
-    run_table({{.args = {"led", "backlight", "timer"}, .caller = AS_USER, .status = 2,
-                .err = said("open /sys/class/leds/backlight/trigger: Permission denied")}});
+TABLE(Led, UnprivilegedCallerNeedsTheSetUserIdInstall) {
+    return {.rows = {{.args = {"led", "backlight", "timer", "brightness", "10"}, .caller = AS_USER,
+                      .leds = {{sys("backlight/trigger"), "timer"}, {sys("backlight/brightness"), "10"}}}},
+            .setuid = true};
+}
+TABLE(Led, WithoutTheSetUserIdInstallTheCallerIsRefused) {
+    return {.rows = {{.args = {"led", "backlight", "timer"}, .caller = AS_USER, .status = 2,
+                      .err = said("open /sys/class/leds/backlight/trigger: Permission denied")}}};
 }
 
 }  // namespace

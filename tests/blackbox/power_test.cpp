@@ -11,8 +11,8 @@ using namespace expected;
 const RunOptions LINGER{.linger = 5};
 const RunOptions USER_LINGER{.user = "user", .linger = 5};
 
-TEST(Power, DelayIsCheckedBeforeAnythingIsScheduled) {
-    run_table({
+TABLE(Power, DelayIsCheckedBeforeAnythingIsScheduled) {
+    return {.rows = {
         {.args = {"reboot", "3601"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
         {.args = {"reboot", "-1"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
         {.args = {"poweroff", "99999999999999999999"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
@@ -25,18 +25,18 @@ TEST(Power, DelayIsCheckedBeforeAnythingIsScheduled) {
         {.args = {"reboot"}, .status = 1, .err = delay_usage("reboot")},
         {.args = {"reboot", "1", "2"}, .status = 1, .err = delay_usage("reboot")},
         {.args = {"poweroff", "1", "2"}, .status = 1, .err = delay_usage("poweroff")},
-    });
+    }};
 }
 
-TEST(Power, AcceptedDelaysReturnAtOnce) {
+TABLE(Power, AcceptedDelaysReturnAtOnce) {
     // Generous for a loaded machine: a caller kept for the 5 s delay would exceed it.
     const Check returns = [](const DeviceRoot&, const RunResult& r) { EXPECT_LT(r.elapsed_ms, 4000); };
-    run_table({
+    return {.rows = {
         {.args = {"reboot", "3600"}, .check = returns},
         {.args = {"reboot", "+5"}, .check = returns},
         {.args = {"reboot", " 5"}, .check = returns},
         {.args = {"reboot", "0005"}, .check = returns},
-    });
+    }};
 }
 
 // Run with no arguments, at once, and not tied to its caller.
@@ -49,14 +49,14 @@ Check ran_at_once(const std::string& applet) {
     };
 }
 
-TEST(Power, ZeroDelayRunsTheToolAtOnceWithNoArguments) {
-    run_table({
+TABLE(Power, ZeroDelayRunsTheToolAtOnceWithNoArguments) {
+    return {.rows = {
         {.args = {"poweroff", "0"}, .caller = LINGER, .tools = {"poweroff"}, .check = ran_at_once("poweroff")},
         {.args = {"reboot", "0"}, .caller = LINGER, .tools = {"reboot"}, .check = ran_at_once("reboot")},
-    });
+    }};
 }
 
-TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
+TABLE(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
     const Check as_root_after_the_delay = [](const DeviceRoot& root, const RunResult& r) {
         // A caller kept for the 1 s delay would reach 1000 ms.
         EXPECT_LT(r.elapsed_ms, 1000);
@@ -64,9 +64,9 @@ TEST(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
         Record run = record_within(root, r, "reboot", 1000, 4000);
         EXPECT_EQ(run.ids(), "0 0 0 0/0 0 0 0/");
     };
-    run_table({{.args = {"reboot", "1"}, .caller = USER_LINGER, .tools = {"reboot"},
-                .check = as_root_after_the_delay}},
-              {.setuid = true});
+    return {.rows = {{.args = {"reboot", "1"}, .caller = USER_LINGER, .tools = {"reboot"},
+                      .check = as_root_after_the_delay}},
+            .setuid = true};
 }
 
 // The waiting child keeps the dispositions its caller chose: under nohup a
@@ -78,28 +78,28 @@ Strings hang_up_during_the_wait(bool ignored) {
                 " reboot 2); sleep 0.5; kill -HUP -1"};
 }
 
-TEST(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
+TABLE(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
     const Check after_the_delay = [](const DeviceRoot& root, const RunResult& r) {
         // Generous for a loaded machine: a delay read as several seconds more would exceed 4.5 s.
         Record run = record_within(root, r, "reboot", 2000, 4500);
         EXPECT_EQ(run.get("k.status.SigIgn"), "0000000000000000") << "the tool starts with default dispositions";
     };
-    run_table({
+    return {.rows = {
         {.label = "SIGHUP ignored", .caller = USER_LINGER, .command = hang_up_during_the_wait(true),
          .tools = {"reboot"}, .check = after_the_delay},
         {.label = "SIGHUP at its default", .caller = USER_LINGER, .command = hang_up_during_the_wait(false)},
     },
-              {.setuid = true, .root_per_row = true});
+            .setuid = true};
 }
 
 // The caller has returned 0 before the child finds it cannot run the tool.
-TEST(Power, TheChildReportsWhatKeepsTheToolFromRunning) {
-    run_table({
+TABLE(Power, TheChildReportsWhatKeepsTheToolFromRunning) {
+    return {.rows = {
         {.label = "no root without the set-user-ID install", .args = {"poweroff", "0"}, .caller = USER_LINGER,
          .err = NOT_ROOT},
         {.label = "tool not executable", .args = {"reboot", "0"}, .caller = LINGER, .err = EXEC_REFUSED,
          .setup = [](const DeviceRoot& root) { root.write("/usr/sbin/reboot", "", 0644); }},
-    });
+    }};
 }
 
 }  // namespace

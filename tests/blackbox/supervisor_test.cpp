@@ -57,10 +57,10 @@ void ended_early(const DeviceRoot& root, const Row& row, const RunResult& r) {
 }
 
 // Every way the supervisor ends before it has a child to watch.
-TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
+TABLE(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
     const Strings prepared{"unlock-datafs"};
-    run_table(
-        {
+    return {
+        .rows = {
             {.label = "no configuration file", .caller = starter(), .err = NO_CHILDREN, .tools = prepared,
              .setup =
                  [](const DeviceRoot& r) { std::filesystem::remove(r.host_path(CONFIG_FILE)); }},
@@ -106,7 +106,7 @@ TEST(Supervisor, EndsAtOnceWhenThereIsNothingToRunOrTheSetUpFails) {
                      r.configure("steady /data/steady\n" + std::string(600, 'n') + " /data/steady\n", {"steady"});
                  }},
         },
-        {.root_per_row = true, .each = ended_early});
+        .each = ended_early};
 }
 
 // The tool runs first, to its end, as the starting identity, wherever we were

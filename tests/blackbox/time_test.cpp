@@ -14,8 +14,8 @@ using namespace expected;
 // None reaches the clock (no Row::clock): root's call would be recorded.
 // The last check, once more without new privileges (the set-user-ID bit
 // then does nothing): a root step taken before any of them would fail there.
-TEST(Time, BadInputIsRefusedBeforeTheClock) {
-    run_table({
+TABLE(Time, BadInputIsRefusedBeforeTheClock) {
+    return {.rows = {
         {.args = {"time"}, .status = 1, .err = TIME_USAGE},
         {.args = {"time", "1"}, .status = 1, .err = TIME_USAGE},
         {.args = {"time", "1", "2", "3"}, .status = 1, .err = TIME_USAGE},
@@ -32,11 +32,11 @@ TEST(Time, BadInputIsRefusedBeforeTheClock) {
         {.label = "time 1 -1 (no_new_privs)", .caller = AS_USER, .command = without_new_privileges({"time", "1", "-1"}),
          .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
     },
-              {.setuid = true});
+            .setuid = true};
 }
 
-TEST(Time, ATimeTheKernelRefusesLeavesTheHardwareClockAlone) {
-    run_table({
+TABLE(Time, ATimeTheKernelRefusesLeavesTheHardwareClockAlone) {
+    return {.rows = {
         {.args = {"time", "-1", "0"}, .status = 2, .err = CLOCK_REFUSED, .clock = "EINVAL -1 0"},
         // Saturates to the largest value rather than wrapping to some valid date.
         {.args = {"time", "99999999999999999999", "0"}, .status = 2, .err = CLOCK_REFUSED,
@@ -48,7 +48,7 @@ TEST(Time, ATimeTheKernelRefusesLeavesTheHardwareClockAlone) {
         // Root first: without it the clock is never asked.
         {.label = "unprivileged", .args = {"time", "1796601600", "0"}, .caller = AS_USER, .status = 2,
          .err = NOT_ROOT},
-    });
+    }};
 }
 
 // hwclock got the clock's time written to it, as root, in the tool
@@ -68,24 +68,27 @@ void wrote_the_hardware_clock(const DeviceRoot& root, const RunResult&) {
 // Real-time signals the caller ignored and blocked are at their defaults for
 // hwclock; the caller gets hwclock's status. The times: one past 2038, which
 // a 32-bit time would wrap, and the largest nanosecond value.
-TEST(Time, SetsTheClockThenBecomesHwclockAsRoot) {
-    for (bool setuid_install : {false, true}) {
-        RunOptions caller{.user = setuid_install ? "user" : ""};
-        caller.ignored = caller.blocked = {SIGRTMIN + 1, SIGRTMAX};
-        std::vector<Row> rows;
-        for (const auto& [seconds, nanoseconds] :
-             std::vector<std::pair<std::string, std::string>>{{"4102444800", "0"}, {"1796601600", "999999999"}})
-            rows.push_back({.label = (setuid_install ? "set-user-ID install, " : "root, ") + seconds + " " + nanoseconds,
-                            .args = {"time", seconds, nanoseconds}, .caller = caller, .status = 7,
-                            .tools = {"hwclock"}, .clock = "set " + seconds + " " + nanoseconds,
-                            .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
-                            .check = wrote_the_hardware_clock});
-        run_table(rows, {.setuid = setuid_install});
-    }
+std::vector<Row> sets_the_clock(const std::string& user) {
+    RunOptions caller{.user = user};
+    caller.ignored = caller.blocked = {SIGRTMIN + 1, SIGRTMAX};
+    std::vector<Row> rows;
+    for (const auto& [seconds, nanoseconds] :
+         std::vector<std::pair<std::string, std::string>>{{"4102444800", "0"}, {"1796601600", "999999999"}})
+        rows.push_back({.label = (user.empty() ? "root, " : "set-user-ID install, ") + seconds + " " + nanoseconds,
+                        .args = {"time", seconds, nanoseconds}, .caller = caller, .status = 7,
+                        .tools = {"hwclock"}, .clock = "set " + seconds + " " + nanoseconds,
+                        .setup = [](const DeviceRoot& root) { root.control("hwclock", "exit 7"); },
+                        .check = wrote_the_hardware_clock});
+    return rows;
 }
 
-TEST(Time, FailuresBeforeAndAfterTheClock) {
-    run_table({
+TABLE(Time, SetsTheClockThenBecomesHwclockAsRoot) { return {.rows = sets_the_clock("")}; }
+TABLE(Time, SetsTheClockThenBecomesHwclockAsRootForAnyCaller) {
+    return {.rows = sets_the_clock("user"), .setuid = true};
+}
+
+TABLE(Time, FailuresBeforeAndAfterTheClock) {
+    return {.rows = {
         // Root first, then the clock: a caller with the right to set the
         // clock but not to become root gets neither.
         {.label = "may set the clock but not become root",
@@ -96,7 +99,7 @@ TEST(Time, FailuresBeforeAndAfterTheClock) {
         {.label = "hwclock not executable", .args = {"time", "1796601600", "0"}, .status = 2,
          .err = said("cannot launch hwclock: Permission denied"), .clock = "set 1796601600 0",
          .setup = [](const DeviceRoot& root) { root.write("/usr/sbin/hwclock", "", 0644); }},
-    });
+    }};
 }
 
 }  // namespace

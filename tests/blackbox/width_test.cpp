@@ -9,19 +9,19 @@ namespace {
 using namespace devroot;
 using namespace expected;
 
-TEST(Width, DelaysPast32BitsAreRefusedNotWrapped) {
+TABLE(Width, DelaysPast32BitsAreRefusedNotWrapped) {
     std::vector<Row> rows;
     // Cut to 32 bits these would be INT_MIN, 0, 5 and 5 again.
     for (const char* delay : {"2147483648", "4294967296", "4294967301", "-4294967291"})
         for (const char* applet : {"reboot", "poweroff"})
             rows.push_back({.args = {applet, delay}, .status = 1, .err = DELAY_OUT_OF_RANGE});
-    run_table(rows);
+    return {.rows = rows};
 }
 
 // The clock call holds the whole value (Row::clock), which the kernel judges.
-TEST(Width, TimeValuesPast32BitsReachTheClockWhole) {
+TABLE(Width, TimeValuesPast32BitsReachTheClockWhole) {
     const RunOptions user{.user = "user"};
-    run_table({
+    return {.rows = {
         // Cut to 32 bits: INT_MIN, 0 and 1, the last two in range.
         {.args = {"time", "0", "2147483648"}, .caller = user, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
         {.args = {"time", "0", "4294967296"}, .caller = user, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
@@ -31,13 +31,13 @@ TEST(Width, TimeValuesPast32BitsReachTheClockWhole) {
         {.args = {"time", "8589935592", "0"}, .status = 2, .err = CLOCK_REFUSED, .clock = "EINVAL 8589935592 0"},
         // 2^31 is a fine time; as a 32-bit time it would be before 1970.
         {.args = {"time", "2147483648", "0"}, .tools = {"hwclock"}, .clock = "set 2147483648 0"},
-    });
+    }};
 }
 
 // No screen here: the game's side fails, the caller's wait is what counts.
 // Whether the game's side has spoken by the time the caller ends is not fixed:
 // standard error is not compared, but for the killed waits it shows no usage.
-TEST(Width, GameTimesPast32BitsSaturate) {
+TABLE(Width, GameTimesPast32BitsSaturate) {
     const RunOptions killed_at{.timeout = 1.5};  // still waiting then
     const Check no_usage = [](const DeviceRoot&, const RunResult& r) {
         EXPECT_EQ(r.err.find("usage:"), std::string::npos) << r.err;
@@ -46,7 +46,7 @@ TEST(Width, GameTimesPast32BitsSaturate) {
     // years is killed at 10 s. 5 s leaves room for a loaded machine.
     const RunOptions ends_by{.timeout = 10};
     const Check at_once = [](const DeviceRoot&, const RunResult& r) { EXPECT_LT(r.elapsed_ms, 5000); };
-    run_table({
+    return {.rows = {
         // Cut to 32 bits the first two would be negative: a wait for input, which is at its end.
         {.args = {"doom", "3000000000"}, .caller = killed_at, .status = 128 + 9, .err = ANY,
          .check = no_usage},
@@ -57,7 +57,7 @@ TEST(Width, GameTimesPast32BitsSaturate) {
         // Cut to 32 bits these would be positive: a wait of 41 years or 96 s.
         {.args = {"doom", "-3000000000"}, .caller = ends_by, .err = ANY, .check = at_once},
         {.args = {"doom", "-4294967200"}, .caller = ends_by, .err = ANY, .check = at_once},
-    });
+    }};
 }
 
 }  // namespace

@@ -1,0 +1,347 @@
+// The audit trail: each privileged action leaves a line with the system
+// logger (a real one in the root), bounded and escaped whatever the caller
+// passed, sent by the app's own credentials, kept when the logger is full or
+// flooded, and naming the caller as the initial user namespace knows it.
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <thread>
+
+#include "expected.h"
+#include "table.h"
+
+namespace {
+
+using namespace devroot;
+using namespace expected;
+
+// 2026-12-08T17:33:36.123456789Z: 30 characters, T and Z in place.
+std::string mask_utc(std::string line) {
+    for (std::size_t z = line.find('Z'); z != std::string::npos; z = line.find('Z', z + 1))
+        if (z >= 29 && line[z - 19] == 'T' && line[z - 10] == '.') line.replace(z - 29, 30, "UTC"), z -= 29;
+    return line;
+}
+
+// What the app sent the system logger, "FACILITY.LEVEL app[N]: TEXT" a line,
+// its times shown as "UTC".
+Check logged(const Strings& lines) {
+    return [=](const DeviceRoot& root, const RunResult&) {
+        Strings seen;
+        for (const std::string& line : root.log_lines()) seen.push_back(mask_utc(line));
+        EXPECT_EQ(seen, lines);
+    };
+}
+
+// A time as the line shows it (2026-12-08T17:33:36.123456789Z), in nanoseconds.
+long long utc_ns(const std::string& text) {
+    struct tm t{};
+    long ns = 0;
+    if (std::sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d.%ldZ", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour, &t.tm_min,
+                    &t.tm_sec, &ns) != 7)
+        return -1;
+    t.tm_year -= 1900;
+    t.tm_mon -= 1;
+    return static_cast<long long>(timegm(&t)) * 1000000000 + ns;
+}
+
+// The clock "after" is read after the call: the device root's keeper sets
+// nothing, but answers 0.2 s after it saw the call.
+void clock_read_after_the_call(const DeviceRoot& root, const RunResult&) {
+    for (const std::string& line : root.log_lines()) {
+        const std::size_t at = line.find("clock set from ");
+        if (at == std::string::npos) continue;
+        const std::string before = line.substr(at + 15, 30), after = line.substr(at + 49, 30);
+        EXPECT_GE(utc_ns(after) - utc_ns(before), 200000000) << line;
+        return;
+    }
+    ADD_FAILURE() << "no line says the clock was set";
+}
+
+// However many and however long the arguments, one line of bounded length.
+void one_bounded_line(const DeviceRoot& root, const RunResult&) {
+    const Strings lines = root.log_lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_LE(lines[0].size(), 992u);
+    EXPECT_EQ(lines[0].substr(lines[0].size() - 10), "zzz... ...");
+}
+
+// Every privileged action leaves a line with the system logger (a real one in
+// the root): what ran, for whom, with which arguments; bounded and escaped
+// whatever the caller passed. The supervisor's own lines go there too.
+const std::string RESTARTING = "once exited(0), restarting", DISABLING = "once missing, disabling";
+
+TABLE(Audit, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
+    const std::string by_user = ": uid=1001 user=user " + audit_identity() + " pid=N parent=/.devroot/init args=";
+    const std::string notice = "authpriv.notice app[N]: ";
+    const std::string by_shell = ": uid=1001 user=user " + audit_identity() + " pid=N parent=/usr/bin/bash args=";
+    const std::string own_login = audit_login_uid() == "unset" ? "1001" : audit_login_uid();
+    const std::string by_own_login =
+        ": uid=1001 user=user auid=" + own_login + " ses=N pid=N parent=/.devroot/init args=";
+    const std::string huge(100000, 'z');
+    Strings many{"watchdog"};
+    many.insert(many.end(), 8, huge);
+    const RunOptions user{.user = "user", .linger = 10, .syslog = true};  // what a reboot leaves, on a loaded machine
+    std::vector<Row> rows = {
+        {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"},
+         .check = logged({notice + "running /etc/init.d/S38modem start" + by_user + "service start modem"})},
+        {.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"},
+         .check = logged({notice + "scheduled /usr/sbin/reboot in 0 s" + by_user + "reboot 0",
+                          notice + "running /usr/sbin/reboot" + by_user + "reboot 0"})},
+        // A delay the parser takes, with a line break in it.
+        {.label = "poweroff, a line break", .args = {"poweroff", "\n 0"}, .caller = user, .tools = {"poweroff"},
+         .check = logged({notice + "scheduled /usr/sbin/poweroff in 0 s" + by_user + "poweroff \\x0a\\x200",
+                          notice + "running /usr/sbin/poweroff" + by_user + "poweroff \\x0a\\x200"})},
+        {.args = {"time", "1796601600", "0"}, .caller = user, .tools = {"hwclock"}, .clock = "set 1796601600 0",
+         .check =
+             [=](const DeviceRoot& root, const RunResult& r) {
+                 logged({notice + "setting clock from UTC to UTC" + by_user + "time 1796601600 0",
+                         notice + "clock set from UTC to UTC" + by_user + "time 1796601600 0",
+                         notice + "running /usr/sbin/hwclock --systohc" + by_user + "time 1796601600 0"})(root, r);
+                 clock_read_after_the_call(root, r);
+             }},
+        // The time asked for is named before the kernel judges it, in full:
+        // past any calendar year, as seconds.
+        {.args = {"time", "99999999999999999999", "0"}, .caller = user, .status = 2, .err = CLOCK_REFUSED,
+         .clock = "EINVAL 9223372036854775807 0",
+         .check = logged({notice + "setting clock from UTC to @9223372036854775807.000000000" + by_user +
+                          "time 99999999999999999999 0"})},
+        // A caller that kills the applet the moment the clock would change
+        // (the keeper's record; it answers 0.2 s later): the process that sets
+        // it is root's by then, in a session of its own, and its line is in.
+        {.label = "time, killed as the clock is set", .caller = user,
+         .command = {"/bin/bash", "-c",
+                     "(" + shell_exec_app("app") +
+                         " time 1796601600 0) & until grep -qs tool=clock /records/log; do :; done; sleep 0.1; "
+                         "grep -qs 'setting clock' /records/syslog || echo 'the clock before its line'; "
+                         "kill -9 $!; wait $! 2>/dev/null; true"},
+         .tools = {"hwclock"}, .clock = "set 1796601600 0",
+         .check = logged({notice + "setting clock from UTC to UTC" + by_shell + "time 1796601600 0",
+                          notice + "clock set from UTC to UTC" + by_shell + "time 1796601600 0",
+                          notice + "running /usr/sbin/hwclock --systohc" + by_shell + "time 1796601600 0"})},
+        // A caller that gave itself the audit login uid it lacked, as any
+        // process may once; the session is then the kernel's new one.
+        {.label = "reboot, a login uid of the caller's own", .caller = user,
+         .command = {"/bin/bash", "-c",
+                     "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; " + shell_exec_app("app") + " reboot 0"},
+         .tools = {"reboot"},
+         .check = logged({notice + "scheduled /usr/sbin/reboot in 0 s" + by_own_login + "reboot 0",
+                          notice + "running /usr/sbin/reboot" + by_own_login + "reboot 0"})},
+        // Called many times a second: no line.
+        {.args = {"led", "beeper", "none"}, .caller = user, .leds = {{"/sys/class/leds/beeper/trigger", "none"}},
+         .check = logged({})},
+        // Each argument shows at most 64 bytes, escaped, "..." where it was
+        // cut; a backslash is doubled, so that no argument forges an escape.
+        {.label = "watchdog, escapes", .args = {"watchdog", "\n\x1b[2J" + huge, "a\\x41b\x7f", std::string(64, 'y')},
+         .caller = user, .status = 2, .err = NOT_ROOT,
+         .check = logged({notice + "supervisor refused" + by_user + "watchdog \\x0a\\x1b[2J" + std::string(50, 'z') +
+                              "... a\\\\x41b\\x7f " + std::string(64, 'y'),
+                          logged_at("daemon.err", NOT_ROOT)})},
+        {.label = "watchdog, 800 kB of arguments", .args = many, .caller = user, .status = 2, .err = NOT_ROOT,
+         .check = one_bounded_line},
+        {.label = "supervisor", .caller = {.argv0 = "/app/bin/app", .linger = 1, .syslog = true},
+         .err = said(RESTARTING) + said(DISABLING) + NO_CHILDREN,
+         .tools = {"unlock-datafs", "once"},
+         .setup =
+             [](const DeviceRoot& root) {
+                 root.configure("once /data/once\n", {"once"});
+                 root.control("once", "remove-after 1\n");
+             },
+         .check = logged({"authpriv.notice app[N]: supervisor started: uid=0 user=root " + audit_identity() +
+                              " pid=N parent=/.devroot/init args=",
+                          logged_at("daemon.warn", said(RESTARTING)), logged_at("daemon.warn", said(DISABLING)),
+                          logged_at("daemon.notice", NO_CHILDREN)})},
+        {.args = {"doom", "1"}, .caller = {.user = "user", .env = {screen_env()}, .linger = 1, .syslog = true},
+         .tools = {"prboom"}, .setup = [](const DeviceRoot& root) { give_screen(root, "800 480"); },
+         .check = logged({notice + "running /usr/games/prboom -width 800 -height 480" + by_user + "doom 1"}),
+         .needs = screen_needed},
+    };
+    return {.rows = rows, .setuid = true, .needs = busybox_needed};
+}
+
+// A socket bound at the root's /dev/log, its queue filled: a logger that
+// reads nothing.
+int full_logger(const DeviceRoot& root) {
+    const int logger = socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::string path = root.host_path("/dev/log");
+    EXPECT_LT(path.size(), sizeof address.sun_path);
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    EXPECT_EQ(bind(logger, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    chmod(path.c_str(), 0666);
+    const int filler = socket(AF_UNIX, SOCK_DGRAM, 0);
+    while (sendto(filler, "x", 1, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&address), sizeof address) == 1) {
+    }
+    close(filler);
+    return logger;
+}
+
+// A logger that never reads holds up no applet for more than the second it
+// may wait: the lines go to the kernel log instead.
+TABLE(Audit, AFullSystemLoggerHoldsUpNoApplet) {
+    const auto logger = std::make_shared<int>(-1);
+    const auto kept = [](const Strings& lines) {
+        return [=](const DeviceRoot& root, const RunResult& r) {
+            Strings seen;
+            for (std::string line : root.kmsg_lines()) {
+                line = mask_utc(line);
+                seen.push_back(line.substr(0, line.find(':', 30)));
+            }
+            EXPECT_EQ(seen, lines);
+            EXPECT_LT(r.elapsed_ms, 3000) << "a second's wait, and the start of a loaded or emulated app";
+        };
+    };
+    // A blocked send would hang the applet until the timeout kills it.
+    const RunOptions user{.user = "user", .timeout = 30, .linger = 5, .kmsg = true};
+    return {.rows = {{.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"},
+                      .check = kept({"authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s",
+                                     "authpriv.notice app[N]: running /usr/sbin/reboot"})},
+                     {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"},
+                      .check = kept({"authpriv.notice app[N]: running /etc/init.d/S38modem start"})},
+                     // Three lines, one second for all of them.
+                     {.args = {"time", "1796601600", "0"}, .caller = user, .tools = {"hwclock"},
+                      .clock = "set 1796601600 0",
+                      .check = kept({"authpriv.notice app[N]: setting clock from UTC to UTC",
+                                     "authpriv.notice app[N]: clock set from UTC to UTC",
+                                     "authpriv.notice app[N]: running /usr/sbin/hwclock --systohc"})}},
+            .setuid = true,
+            .prepare = [=](const DeviceRoot& root) { *logger = full_logger(root); },
+            .each = [=](const DeviceRoot&, const Row&, const RunResult&) { close(*logger); }};
+}
+
+// A full logger that reads again within the second gets the line, which the
+// applet waited for room to send; the kernel log gets none.
+struct CatchingUp {
+    int logger = -1;
+    std::string received;
+    std::thread reader;
+
+    ~CatchingUp() {
+        if (reader.joinable()) reader.join();
+    }
+};
+
+TABLE(Audit, AFullSystemLoggerThatCatchesUpGetsTheLine) {
+    const auto logger = std::make_shared<CatchingUp>();
+    const auto catching_up = [=](const DeviceRoot& root) {
+        logger->logger = full_logger(root);
+        logger->reader = std::thread([=] {
+            usleep(300000);
+            const timeval quiet{2, 0};
+            setsockopt(logger->logger, SOL_SOCKET, SO_RCVTIMEO, &quiet, sizeof quiet);
+            char datagram[1024];
+            for (ssize_t n; (n = recv(logger->logger, datagram, sizeof datagram, 0)) > 0;)
+                if (n > 1) logger->received.append(datagram, static_cast<std::size_t>(n));
+        });
+    };
+    return {.rows = {{.args = {"service", "start", "modem"}, .caller = {.user = "user", .linger = 1, .kmsg = true},
+                      .tools = {"S38modem"},
+                      .check = [=](const DeviceRoot& root, const RunResult&) {
+                          logger->reader.join();
+                          close(logger->logger);
+                          EXPECT_NE(logger->received.find(": running /etc/init.d/S38modem start: "),
+                                    std::string::npos)
+                              << logger->received;
+                          EXPECT_EQ(root.kmsg_lines(), Strings{});
+                      }}},
+            .setuid = true, .prepare = catching_up};
+}
+
+// Senders of the caller's own keep the logger's queue full: every line of 20
+// calls reaches the logger or the kernel log, and none holds its caller up
+// much past the second it may wait.
+TABLE(Audit, AFloodedSystemLoggerLosesNoLine) {
+    const std::string calls = "for i in 1 2 3 4; do (yes flood | logger -u /dev/log) & done; sleep 0.5; "
+                              "for i in $(seq 20); do start=$(date +%s%N); (" +
+                              shell_exec_app("app") +
+                              " reboot 0); ms=$((($(date +%s%N) - start) / 1000000)); "
+                              "[ $ms -lt 3000 ] || echo \"call $i: $ms ms\"; done";
+    const Check every_line = [](const DeviceRoot& root, const RunResult&) {
+        Strings lines = root.log_lines();
+        const Strings kept = root.kmsg_lines();
+        lines.insert(lines.end(), kept.begin(), kept.end());
+        for (const std::string what : {": scheduled /usr/sbin/reboot in 0 s: ", ": running /usr/sbin/reboot: "})
+            EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                                    [&](const std::string& line) { return line.find(what) != std::string::npos; }),
+                      20)
+                << what;
+    };
+    return {.rows = {{.label = "20 reboots", .caller = {.user = "user", .linger = 2, .syslog = true},
+                      .command = {"/bin/bash", "-c", calls}, .tools = Strings(20, "reboot"), .check = every_line}},
+            .setuid = true, .needs = busybox_needed};
+}
+
+// A logger that reads each line's sender from the kernel tells the app's
+// lines (uid 0, the pid of their tag) from one the caller sends in its name.
+std::string rsyslog_needed() {
+    return rsyslog_available() ? "" : "needs Debian's rsyslog, unpacked by tests/harness/fetch-rsyslog";
+}
+
+TABLE(Audit, TheSystemLoggerCanTellTheAppsLinesFromAForgery) {
+    const Check senders = [](const DeviceRoot& root, const RunResult&) {
+        Strings seen;
+        for (const Record& r : root.log_credentials()) {
+            const bool the_apps = r.get("uid") == "0" && r.get("pid") == r.get("tag_pid");
+            seen.push_back((the_apps ? "app: " : "other: ") + r.get("line").substr(0, r.get("line").find(':', 30)));
+        }
+        EXPECT_EQ(seen, (Strings{"other: authpriv.notice app[N]: running /usr/sbin/reboot",
+                                 "app: authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s",
+                                 "app: authpriv.notice app[N]: running /usr/sbin/reboot"}));
+    };
+    return {.rows = {{.label = "a forged line, then reboot 0",
+                      .caller = {.user = "user", .linger = 10, .rsyslog = true},
+                      .command = {"/bin/bash", "-c",
+                                  "logger -u /dev/log -p authpriv.notice -t \"app[$$]\" \"running /usr/sbin/reboot: "
+                                  "uid=0 user=root\"; " + shell_exec_app("app") + " reboot 0"},
+                      .tools = {"reboot"}, .check = senders}},
+            .setuid = true, .needs = rsyslog_needed};
+}
+
+// In a user namespace of its own a caller is root there, and the
+// set-user-ID bit does nothing: the line says who it is outside. Its parent,
+// outside too, is not the caller's to read.
+std::string user_namespaces_needed() {
+    if (system("setpriv --reuid=65534 --regid=65534 --clear-groups unshare -r true 2>/dev/null") != 0)
+        return "this machine lets no unprivileged process make a user namespace";
+    return busybox_needed();
+}
+
+TABLE(Audit, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
+    // The caller gives itself a login uid where it has none; the namespace
+    // shows only the one it maps (1001's, as 0), which the line translates.
+    const std::string login = "auid=" + std::string(audit_login_uid() == "unset" || audit_login_uid() == "1001"
+                                                         ? "1001" : "?") + " ses=N";
+    const std::string scheduled = "authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s: ";
+    const RunOptions user{.user = "user", .linger = 10, .syslog = true};
+    return {.rows = {{.label = "unshare -r, reboot 0", .caller = user,
+                .command = {"/bin/bash", "-c",
+                            "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; exec unshare -r /bin/bash -c '" +
+                                shell_exec_app("app") + " reboot 0'"},
+                .err = said("setgroups: Operation not permitted"),
+                .check = logged({scheduled + "uid=1001 user=user nsuid=0 " + login + " pid=N parent=? args=reboot 0"})},
+               // Nested: the map names only the parent namespace's root, so the
+               // line is marked (nsuid) whatever uid it shows.
+               {.label = "unshare -r twice, reboot 0", .caller = user,
+                .command = {"/usr/bin/unshare", "-r", "/usr/bin/unshare", "-r", "/bin/bash", "-c",
+                            shell_exec_app("app") + " reboot 0"},
+                .err = said("setgroups: Operation not permitted"),
+                .check = logged({scheduled + "uid=0 user=root nsuid=0 auid=? ses=" +
+                                 (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})},
+               // Without a map, its own uid is one the kernel cannot name outside.
+               {.label = "unshare -U, reboot 0", .caller = user,
+                .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", shell_exec_app("app") + " reboot 0"},
+                .err = said("setuid: Invalid argument"),
+                .check = logged({scheduled + "uid=? user=? nsuid=65534 auid=? ses=" +
+                                 (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})}},
+            .setuid = true, .needs = user_namespaces_needed};
+}
+
+}  // namespace
