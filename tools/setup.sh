@@ -26,15 +26,16 @@ missing_packages() {
     done
 }
 
-# apt_update: apt-get update, tried again after a pause while a mirror is
-# between two states of the archive ("Mirror sync in progress", "File has
-# unexpected size"), which mostly passes within minutes. When it does not,
-# apt keeps the lists it had for those files: the install goes on with them
-# and fails only if they cannot serve it. Any other failure fails at once.
+# apt_update [OPTION...]: apt-get OPTION... update, tried again after a pause
+# while a mirror is between two states of the archive ("Mirror sync in
+# progress", "File has unexpected size"), which mostly passes within minutes.
+# When it does not, apt keeps the lists it had for those files: the install
+# goes on with them and fails only if they cannot serve it. Any other failure
+# fails at once.
 apt_update() {
     local try said
     for try in 1 2 3 4; do
-        said=$(apt-get update -qq 2>&1) && { [ -z "$said" ] || echo "$said" >&2; return 0; }
+        said=$(apt-get "$@" update -qq 2>&1) && { [ -z "$said" ] || echo "$said" >&2; return 0; }
         echo "$said" >&2
         grep -qE 'Mirror sync in progress|File has unexpected size|Hash Sum mismatch' <<< "$said" || return 1
         if [ "$try" = 4 ]; then
