@@ -53,15 +53,15 @@ module_closure() {
         }
         END { for (i = 1; i <= n; i++) { name = w[i]; gsub("_", "-", name)
                   if (name in builtin) continue
-                  if (!(name in by_name)) { print "missing module " w[i] > "/dev/stderr"; exit 1 }
+                  if (!(name in by_name)) { print "board: missing module " w[i] " in " FILENAME > "/dev/stderr"; exit 1 }
                   load(by_name[name]) } }' "$dir/modules.builtin" "$dir/modules.dep"
 }
 
-# make_initramfs CACHE APP OUT.cpio: busybox as init, shell and the system's
-# tools, app installed set-user-ID root, the C library, the modules, and the
-# stand-ins from tools/board/guest.
+# make_initramfs CACHE KERNEL_DIR APP OUT.cpio: busybox as init, shell and
+# the system's tools, app installed set-user-ID root, the C library, the
+# kernel's modules, and the stand-ins from tools/board/guest.
 make_initramfs() {
-    local cache=$1 app=$2 out=$3 scratch root version modules module
+    local cache=$1 kernel=$2 app=$3 out=$4 scratch root version modules module
     # The tree holds a set-user-ID app: where binfmt_misc runs ARM programs
     # with their owner's rights, any user reaching it could run it as root.
     scratch=$(mktemp -d)
@@ -75,14 +75,14 @@ make_initramfs() {
     for tool in reboot poweroff hwclock; do ln -s /bin/busybox "$root/usr/sbin/$tool"; done
     cp -L "$CROSS_LIB/ld-linux-armhf.so.3" "$CROSS_LIB/libc.so.6" "$root/lib/"
 
-    version=$(ls "$cache/kernel/lib/modules")
-    modules=$(module_closure "$cache/kernel/lib/modules/$version" "${MODULES[@]}")
+    version=$(ls "$kernel/lib/modules")
+    modules=$(module_closure "$kernel/lib/modules/$version" "${MODULES[@]}")
     # Unpacked here, so that the board's insmod need not read compressed modules.
     for module in $modules; do
         mkdir -p "$root/lib/modules/$version/$(dirname "$module")"
         case $module in
-            *.ko) cp "$cache/kernel/lib/modules/$version/$module" "$root/lib/modules/$version/$module" ;;
-            *.ko.xz) xz -dc "$cache/kernel/lib/modules/$version/$module" > "$root/lib/modules/$version/${module%.xz}" ;;
+            *.ko) cp "$kernel/lib/modules/$version/$module" "$root/lib/modules/$version/$module" ;;
+            *.ko.xz) xz -dc "$kernel/lib/modules/$version/$module" > "$root/lib/modules/$version/${module%.xz}" ;;
             *) echo "board: $module: a compression this board cannot unpack" >&2; return 1 ;;
         esac
     done
