@@ -1,10 +1,17 @@
 /*
- * The clock keeper: no clock change made in a device root reaches the host's
- * kernel. A seccomp filter on process 1, inherited by everything it starts
- * (the set-user-ID app and its emulator too), hands every clock_settime() to
- * the keeper, which answers it as the kernel would and sets nothing. Each
- * call is one record in /records/log, in the stand-in's format (standin.c),
- * written before the answer, which comes 0.2 s later:
+ * devroot-clock-keeper: no clock change made in a device root reaches the
+ * host's kernel.
+ *
+ * usage: clock-keeper command [arg...]
+ *   Puts a seccomp filter on itself, starts the keeper, then becomes the
+ *   command (the run's init), so that the filter is on everything the run
+ *   starts (the set-user-ID app and its emulator too). Where the kernel can
+ *   do neither, says so and exits 125: a device root never runs without them.
+ *
+ * The filter hands every clock_settime() to the keeper, which answers it as
+ * the kernel would and sets nothing. Each call is one record in
+ * /records/log, in the stand-in's format (standin.c), written before the
+ * answer, which comes 0.2 s later:
  *
  *   tool=clock event=set|refused [errno=EINVAL|EPERM|EFAULT] clock=ID
  *   seconds=S nanoseconds=N pid=PID time_ms=MS
@@ -12,8 +19,6 @@
  * seconds and nanoseconds are missing where the time could not be read;
  * pid is the caller as the device root's PID namespace sees it.
  */
-
-#include "clock_keeper.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -52,8 +57,8 @@
  * KTIME_SEC_MAX less 30 years of uptime. */
 #define TIME_SETTOD_SEC_MAX (INT64_MAX / 1000000000 - 30LL * 365 * 24 * 3600)
 
-static void fail(const char* what) {
-    fprintf(stderr, "devroot-init: cannot intercept the clock: %s: %s\n", what, strerror(errno));
+__attribute__((noreturn)) static void fail(const char* what) {
+    fprintf(stderr, "clock-keeper: cannot intercept the clock: %s: %s\n", what, strerror(errno));
     exit(125);
 }
 
@@ -211,13 +216,19 @@ __attribute__((noreturn)) static void keep_clock(int listener) {
     }
 }
 
-pid_t start_clock_keeper(void) {
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: clock-keeper command [arg...]\n");
+        return 125;
+    }
     const int listener = install_filter();
     /* No exit signal: waitpid() without __WALL passes over such a child, so
-     * process 1's reaping loop ends when it would without a keeper. */
+     * the init this process becomes waits for the run's processes alone. It
+     * ends with the run's PID namespace. */
     const long keeper = syscall(SYS_clone, 0L, 0L, 0L, 0L, 0L);
     if (keeper == -1) fail("clone");
     if (keeper == 0) keep_clock(listener);
     close(listener);
-    return (pid_t)keeper;
+    execv(argv[1], argv + 1);
+    fail("cannot execute the command");
 }

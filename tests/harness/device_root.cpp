@@ -87,8 +87,8 @@ std::vector<std::string> emulator_words() {
     return words;
 }
 
-// The argv that starts the installed app with `argv0`: natively `init --exec`
-// sets argv[0]; the emulator is told it instead.
+// The argv that starts the installed app with `argv0`: natively the caller's
+// last step (caller.c) sets argv[0]; the emulator is told it instead.
 std::vector<std::string> app_argv(const std::string& argv0) {
     std::vector<std::string> words = emulator_words();
     if (words.empty()) return {"/app/bin/app"};
@@ -291,11 +291,71 @@ RunResult DeviceRoot::run(const std::vector<std::string>& args, const RunOptions
     return run_command(argv, options);
 }
 
-// The command runs at the end of a chain of tools, each of which sets part
-// of the caller's state and execs the next, so that the command's parent is
-// still process 1 (the audit line's parent=/.devroot/init). Its limits come
+namespace {
+
+using Words = std::vector<std::string>;
+
+void append(Words& to, const Words& words) { to.insert(to.end(), words.begin(), words.end()); }
+
+// A shell that runs `script`, then becomes the rest of the command line.
+Words shell_step(const std::string& script) { return {"/bin/sh", "-c", script + " && exec \"$@\"", "sh"}; }
+
+// The tools in front of the command, each of which sets part of the
+// caller's state and execs the next, so that the command's parent is still
+// the run's init (the audit line's parent=/.devroot/init). The limits come
 // after the identity change (setpriv makes a process over its RLIMIT_NPROC
-// fail its next exec); the last step, init's own, adds the environment.
+// fail its next exec) and after the closed descriptors, which the loaders
+// of the tools below a limit then find free, as the app's does. The
+// environment comes after every tool whose loader it would steer
+// (LD_PRELOAD), and last what no tool sets on a caller (caller.c).
+Words caller_chain(const RunOptions& o, Words command) {
+    std::string owner;
+    const Words setpriv = identity(o, owner);
+    Words chain;
+    // A service manager's delegation, as root: the cgroup's own files become the caller's.
+    if (!o.delegate.empty())
+        chain = shell_step("cd /sys/fs/cgroup && mkdir " + o.delegate + " && cd " + o.delegate + " && chown " + owner +
+                           " . cgroup.procs cgroup.threads cgroup.subtree_control && echo 0 >cgroup.procs");
+    append(chain, {"/usr/bin/env", "-i", "-C", o.cwd});
+    if (o.session) chain.push_back("--default-signal");
+    for (int sig : o.ignored) chain.push_back("--ignore-signal=" + std::to_string(sig));
+    for (int sig : o.blocked) chain.push_back("--block-signal=" + std::to_string(sig));
+    chain.push_back("--");
+    if (o.session) chain.push_back("/usr/bin/setsid");
+    append(chain, setpriv);
+    if (o.session) {  // a service's own anonymous session keyring (keyctl names it on stderr) and mask
+        append(chain, {"/usr/bin/keyctl", "session", "-"});
+        append(chain, shell_step("umask 022"));
+    }
+    std::string closes = "exec";
+    for (int fd : o.close_fds) closes += " " + std::to_string(fd) + ">&-";
+    if (!o.close_fds.empty()) append(chain, shell_step(closes));
+    if (!o.rlimits.empty()) {
+        chain.push_back("/usr/bin/prlimit");
+        for (const std::string& l : o.rlimits) chain.push_back("--" + l + ":");  // "nofile=3": the soft limit
+        chain.push_back("--");
+    }
+    append(chain, {"/usr/bin/env", "-i", "--"});
+    append(chain, o.env);
+    Words last{"/.devroot/caller"};
+    if (command[0] == "/app/bin/app" && !o.no_argv) {
+        const Words app = app_argv(o.argv0);
+        command.erase(command.begin());
+        command.insert(command.begin(), app.begin(), app.end());
+        if (!emulated() && o.argv0 != command[0]) append(last, {"--argv0", o.argv0});
+    }
+    if (o.no_argv) last.push_back("--no-argv");
+    if (o.hostile) last.push_back("--hostile");
+    if (last.size() > 1) {
+        append(chain, last);
+        chain.push_back("--");
+    }
+    append(chain, command);
+    return chain;
+}
+
+}  // namespace
+
 RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOptions o) const {
     std::vector<std::string> argv{DEVICE_ROOT_TOOL, "run", dir};
     if (o.cgroup2) argv.push_back("--cgroup2");
@@ -306,41 +366,7 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     if (o.timeout > 0)
         argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});
     argv.push_back("--");
-    std::string owner;
-    const std::vector<std::string> setpriv = identity(o, owner);
-    // A service manager's delegation, as root: the cgroup's own files become the caller's.
-    if (!o.delegate.empty())
-        argv.insert(argv.end(), {"/bin/sh", "-c",
-                                 "cd /sys/fs/cgroup && mkdir " + o.delegate + " && cd " + o.delegate + " && chown " +
-                                     owner + " . cgroup.procs cgroup.threads cgroup.subtree_control && echo 0 >"
-                                     "cgroup.procs && exec \"$@\"", "sh"});
-    argv.insert(argv.end(), {"/usr/bin/env", "-i", "-C", o.cwd});
-    if (o.session) argv.push_back("--default-signal");
-    for (int sig : o.ignored) argv.push_back("--ignore-signal=" + std::to_string(sig));
-    for (int sig : o.blocked) argv.push_back("--block-signal=" + std::to_string(sig));
-    argv.push_back("--");
-    if (o.session) argv.push_back("/usr/bin/setsid");
-    argv.insert(argv.end(), setpriv.begin(), setpriv.end());
-    if (!o.rlimits.empty()) {
-        argv.push_back("/usr/bin/prlimit");
-        for (const std::string& l : o.rlimits) argv.push_back("--" + l + ":");  // "nofile=3": the soft limit
-        argv.push_back("--");
-    }
-    std::vector<std::string> command = given, step{"/.devroot/init", "--exec"};
-    if (command[0] == "/app/bin/app" && !o.no_argv) {
-        command.erase(command.begin());
-        std::vector<std::string> app = app_argv(o.argv0);
-        command.insert(command.begin(), app.begin(), app.end());
-        if (!emulated()) step.insert(step.end(), {"--argv0", o.argv0});
-    }
-    if (o.no_argv) step.push_back("--no-argv");
-    for (const std::string& e : o.env) step.insert(step.end(), {"--env", e});
-    for (int fd : o.close_fds) step.insert(step.end(), {"--close", std::to_string(fd)});
-    if (o.session) step.push_back("--session");
-    if (o.hostile) step.push_back("--hostile");
-    step.push_back("--");
-    if (step.size() > 3) argv.insert(argv.end(), step.begin(), step.end());
-    argv.insert(argv.end(), command.begin(), command.end());
+    append(argv, caller_chain(o, given));
     unlink(host_path("/.devroot/result").c_str());
 
     int out[2], errp[2], in[2];
