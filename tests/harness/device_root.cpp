@@ -306,9 +306,8 @@ Words shell_step(const std::string& script) { return {"/bin/sh", "-c", script + 
 // after the identity change (setpriv makes a process over its RLIMIT_NPROC
 // fail its next exec) and after the closed descriptors, which the loaders
 // of the tools below a limit then find free, as the app's does. The
-// environment comes after every tool whose loader it would steer
-// (LD_PRELOAD), and last what no tool sets on a caller (caller.c).
-Words caller_chain(const RunOptions& o, Words command) {
+// environment comes after every tool whose loader it would steer (LD_PRELOAD).
+Words caller_tools(const RunOptions& o) {
     std::string owner;
     const Words setpriv = identity(o, owner);
     Words chain;
@@ -337,21 +336,26 @@ Words caller_chain(const RunOptions& o, Words command) {
     }
     append(chain, {"/usr/bin/env", "-i", "--"});
     append(chain, o.env);
-    Words last{"/.devroot/caller"};
+    return chain;
+}
+
+// The command, the app as the caller names it; in front of it, when the
+// caller names it otherwise than by its path, or is hostile, what no tool
+// sets on a caller (caller.c).
+Words command_line(const RunOptions& o, Words command) {
+    Words step{"/.devroot/caller"};
     if (command[0] == "/app/bin/app" && !o.no_argv) {
         const Words app = app_argv(o.argv0);
         command.erase(command.begin());
         command.insert(command.begin(), app.begin(), app.end());
-        if (!emulated() && o.argv0 != command[0]) append(last, {"--argv0", o.argv0});
+        if (!emulated() && o.argv0 != command[0]) append(step, {"--argv0", o.argv0});
     }
-    if (o.no_argv) last.push_back("--no-argv");
-    if (o.hostile) last.push_back("--hostile");
-    if (last.size() > 1) {
-        append(chain, last);
-        chain.push_back("--");
-    }
-    append(chain, command);
-    return chain;
+    if (o.no_argv) step.push_back("--no-argv");
+    if (o.hostile) step.push_back("--hostile");
+    if (step.size() == 1) return command;
+    step.push_back("--");
+    append(step, command);
+    return step;
 }
 
 }  // namespace
@@ -366,7 +370,8 @@ RunResult DeviceRoot::run_command(const std::vector<std::string>& given, RunOpti
     if (o.timeout > 0)
         argv.insert(argv.end(), {"--timeout", std::to_string(o.timeout), "--signal", std::to_string(o.signal)});
     argv.push_back("--");
-    append(argv, caller_chain(o, given));
+    append(argv, caller_tools(o));
+    append(argv, command_line(o, given));
     unlink(host_path("/.devroot/result").c_str());
 
     int out[2], errp[2], in[2];
