@@ -451,7 +451,7 @@ std::vector<std::string> DeviceRoot::kmsg_lines() const {
     std::vector<std::string> lines;
     std::istringstream log(read("/records/kmsg"));
     for (std::string text; std::getline(log, text);) {
-        if (text == "devroot: end of run") continue;  // process 1's, written last (devroot-init.c)
+        if (text == "devroot: end of run") continue;  // process 1's, written last (device-root)
         std::size_t close = 1;
         while (close < text.size() && std::isdigit(static_cast<unsigned char>(text[close]))) ++close;
         const bool tagged =
