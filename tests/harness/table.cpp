@@ -75,9 +75,10 @@ std::string label_of(const Row& row) {
 
 int bound(const Row& row) {
     if (row.seconds) return row.seconds;
-    // A root made and run on a loaded machine, its helpers' last lines
-    // (10 s), then what the caller may take; a fault's dry run doubles it.
-    const double run = 30 + 10 + row.caller.timeout + row.caller.linger;
+    // A root made and run on a machine whose cores other work keeps busy
+    // (a row that takes 3 s alone has taken 35 s there), its helpers' last
+    // lines (10 s), then what the caller may take; a fault's dry run doubles it.
+    const double run = 60 + 10 + row.caller.timeout + row.caller.linger;
     return static_cast<int>(row.fault.at.empty() ? run : 2 * run);
 }
 
