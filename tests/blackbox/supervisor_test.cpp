@@ -122,7 +122,7 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     RunOptions o;
     o.user = "0:27:27,44";
     o.cwd = "/tmp";
-    o.timeout = 4;
+    o.timeout = 12;  // steady starts about 1.5 s in; the margin is a loaded machine's
     o.signal = 9;
     o.linger = 30;  // what is left running when the supervisor dies holds the run this long
     const auto start = std::chrono::steady_clock::now();
@@ -150,7 +150,7 @@ TEST(Supervisor, PreparesTheDataAreaFirstAsTheStartingIdentity) {
     auto ended = root.records_of("steady", "signal");
     ASSERT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended[0].get("pid"), steady[0].get("pid"));
-    // A program left running would keep the run to the linger's end (34 s).
+    // A program left running would keep the run to the linger's end (42 s).
     EXPECT_LT(took, o.timeout + o.linger / 2);
 }
 
@@ -181,7 +181,7 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     // SIGTERM; sleeper does not, and must still end with the supervisor.
     o.ignored = {SIGHUP, SIGTERM, SIGCHLD};
     o.blocked = {SIGTERM, SIGUSR1};
-    o.timeout = 21;  // one restart round at about 17 s
+    o.timeout = 25;  // one restart round at about 17 s, the next at 34 s
     o.signal = 9;
     o.linger = 30;  // what is left running when the supervisor dies holds the run this long
     const auto start = std::chrono::steady_clock::now();
@@ -245,7 +245,7 @@ TEST(Supervisor, RestartsEveryProgramThatEndsWithItsExitCode) {
     ASSERT_EQ(ended.size(), 1u);
     EXPECT_EQ(ended[0].get("pid"), s.get("pid"));
     // sleeper, or any program left running, would keep the run to the
-    // linger's end (51 s).
+    // linger's end (55 s).
     EXPECT_LT(took, o.timeout + o.linger / 2);
 }
 
