@@ -22,7 +22,7 @@ const std::string BIG(128 * 1024 - 1, 'z');      // the kernel's limit for one s
 RunOptions caller(std::string user, std::vector<int> closed = {}, Strings env = {}, Strings rlimits = {}) {
     // The run ends as soon as every process of it has ended.
     return {.user = std::move(user), .env = std::move(env), .close_fds = std::move(closed),
-            .rlimits = std::move(rlimits), .linger = 5};
+            .rlimits = std::move(rlimits), .linger = 30};
 }
 RunOptions user(std::vector<int> closed = {}) { return caller("user", std::move(closed)); }
 

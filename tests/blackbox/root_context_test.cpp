@@ -173,7 +173,7 @@ Table kernel_view_of_a_service(bool delegated) {
         const auto found = WRITES.find(t.name);
         const long bytes = found == WRITES.end() ? 0 : found->second;
         rows.push_back({.label = t.applet,
-                        .caller = with_screen_for(t, {.user = "user", .linger = 5, .hostile = true, .cgroup2 = delegated,
+                        .caller = with_screen_for(t, {.user = "user", .linger = 30, .hostile = true, .cgroup2 = delegated,
                                                       .delegate = delegated ? "caller" : ""}),
                         .command = command,
                         .tools = {t.name, t.name}, .clock = t.clock,
@@ -275,7 +275,7 @@ TABLE(RootContext, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
         const bool pipes = streams == PIPES;
         for (const RootTool& t : ending_tools())
             rows.push_back({.label = label + ", " + t.applet,
-                            .caller = {.user = "user", .linger = 10, .stdin_pipe = pipes, .stdin_text = text},
+                            .caller = {.user = "user", .linger = 30, .stdin_pipe = pipes, .stdin_text = text},
                             .command = perl_caller(perl, t.applet),
                             .err = pipes ? t.name + " err\n" : "",
                             .out = pipes ? t.name + " out\n" : "", .clock = t.clock,
@@ -320,15 +320,15 @@ TABLE(RootContext, RootToolsReopenTheirStreamsOnlyInTheCallersDirection) {
 // becoming it) keeps the priorities it gave itself, also where the game
 // shares its session and process group. The tools left behind take their
 // root steps after the applet returned: the caller waits for their record
-// (the game's comes while it runs), up to 10 s.
+// (the game's comes while it runs), up to 30 s.
 TABLE(RootContext, TheCallerKeepsItsOwnPriorities) {
     std::vector<Row> rows;
     for (const RootTool& t : ROOT_TOOLS) {
-        rows.push_back({.label = t.applet, .caller = with_screen_for(t, {.user = "user", .linger = 10}),
+        rows.push_back({.label = t.applet, .caller = with_screen_for(t, {.user = "user", .linger = 30}),
                         .command = {"/bin/bash", "-c",
                                     "renice -n 19 $$ >/dev/null; ionice -c 3 -p $$; (" +
                                         shell_exec_app("app") + " " + t.applet +
-                                        "); for i in $(seq 100); do grep -qs tool=" + t.name +
+                                        "); for i in $(seq 300); do grep -qs tool=" + t.name +
                                         " /records/log && break; sleep 0.1; done; echo \"$(nice) $(ionice -p $$)\""},
                         .out = "19 idle\n", .tools = {t.name}, .clock = t.clock,
                         .setup = [t](const DeviceRoot& root) { give_screen_for(t, root); },

@@ -46,7 +46,7 @@ RunResult run_traced(const DeviceRoot& root, const Row& row, int when) {
     argv.insert(argv.begin(), f.before.begin(), f.before.end());
     RunOptions o;
     o.close_fds = row.caller.close_fds;
-    o.linger = 3;
+    o.linger = 30;  // the run ends as soon as every process of it has
     o.timeout = 60;
     return root.run_command(argv, o);
 }
@@ -85,7 +85,7 @@ RunResult run_preloaded(const DeviceRoot& root, const Row& row) {
     }
     o.env.push_back(preload + FAULT_PRELOAD_INSIDE);
     o.argv0 = row.args.empty() ? "/app/bin/app" : "app";
-    o.linger = 3;
+    o.linger = 30;
     o.timeout = 60;
     return root.run(row.args, o);
 }
