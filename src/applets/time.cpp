@@ -9,6 +9,7 @@
 
 #include "applets/applets.h"
 #include "audit/audit.h"
+#include "audit/time_text.h"
 #include "common/decimal.h"
 #include "process/tool_process.h"
 #include "root/root_context.h"
@@ -33,23 +34,6 @@ std::optional<struct timespec> now() {
     return value;
 }
 
-// A point in time as the log shows it, in UTC: 2026-12-08T17:33:36.123456789Z;
-// one past any calendar year as seconds since the epoch: @9223372036854775807.000000000;
-// "?" for a time the clock could not give.
-struct UtcText {
-    char text[48] = "?";
-
-    explicit UtcText(const std::optional<struct timespec>& at) {
-        struct tm t{};
-        if (!at) return;
-        if (gmtime_r(&at->tv_sec, &t))
-            std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%09ldZ", t.tm_year + 1900LL, t.tm_mon + 1,
-                          t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, at->tv_nsec);
-        else
-            std::snprintf(text, sizeof text, "@%lld.%09ld", static_cast<long long>(at->tv_sec), at->tv_nsec);
-    }
-};
-
 }  // namespace
 
 int applet_time(const AppletArgs& args) {
@@ -68,9 +52,9 @@ int applet_time(const AppletArgs& args) {
     fork_tool_process();
     enter_root_context();
     const std::optional<struct timespec> before = now();
-    audit("setting clock from %s to %s", UtcText(before).text, UtcText(requested).text);
+    audit("setting clock from %s to %s", utc_text(before).text, utc_text(requested).text);
     if (clock_settime(CLOCK_REALTIME, &requested) == -1) err(2, "failed to set time");
-    audit("clock set from %s to %s", UtcText(before).text, UtcText(now()).text);
+    audit("clock set from %s to %s", utc_text(before).text, utc_text(now()).text);
 
     // hwclock copies whatever the system clock holds.
     audit("running %s --systohc", HWCLOCK_PATH);
