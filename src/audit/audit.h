@@ -4,10 +4,10 @@
 
 #include "common/applet.h"
 
-// Reads who asked for a privileged action: the caller's user id as the
-// initial user namespace sees it and its user name, its audit login user id
-// and session, the applet's pid, the program that ran the applet (our parent)
-// and the arguments. The entry calls it for every audited applet before the
+// Reads who asked for a privileged action: the caller's user id and its user
+// name (in a user namespace other than the initial one, as its parent sees
+// them), its audit login user id and session, the applet's pid, the program
+// that ran the applet (our parent) and the arguments. The entry calls it for every audited applet before the
 // applet runs; every later audit line, in this process or a child, names that
 // caller.
 void identify_caller(const AppletArgs& args);

@@ -322,21 +322,37 @@ TABLE(Audit, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
     const std::string login = "auid=" + std::string(audit_login_uid() == "unset" || audit_login_uid() == "1001"
                                                          ? "1001" : "?") + " ses=N";
     const std::string scheduled = "authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s: ";
-    const RunOptions user{.user = "user", .linger = 10, .syslog = true};
+    // Root's login uid, where one is set, reads the same through that map; 0 does not.
+    const std::string root_login = "auid=" + std::string(audit_login_uid() == "unset" || audit_login_uid() == "0"
+                                                             ? "?" : audit_login_uid()) +
+                                   " ses=" + (audit_login_uid() == "unset" ? "unset" : "N");
+    const RunOptions user{.user = "user", .linger = 30, .syslog = true};
     return {.rows = {{.label = "unshare -r, reboot 0", .caller = user,
                 .command = {"/bin/bash", "-c",
                             "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; exec unshare -r /bin/bash -c '" +
                                 shell_exec_app("app") + " reboot 0'"},
                 .err = said("setgroups: Operation not permitted"),
                 .check = logged({scheduled + "uid=1001 user=user nsuid=0 " + login + " pid=N parent=? args=reboot 0"})},
-               // Nested: the map names only the parent namespace's root, so the
-               // line is marked (nsuid) whatever uid it shows.
+               // Nested: the map names only the parent namespace's root, which
+               // from inside may be anyone's: no line reads uid 0 or root.
                {.label = "unshare -r twice, reboot 0", .caller = user,
                 .command = {"/usr/bin/unshare", "-r", "/usr/bin/unshare", "-r", "/bin/bash", "-c",
                             shell_exec_app("app") + " reboot 0"},
                 .err = said("setgroups: Operation not permitted"),
-                .check = logged({scheduled + "uid=0 user=root nsuid=0 auid=? ses=" +
+                .check = logged({scheduled + "uid=? user=? nsuid=0 auid=? ses=" +
                                  (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})},
+               // Root's namespace mapping every id to itself, as a container's
+               // may: not the initial one, so its root too shows as "?".
+               {.label = "root, a namespace of the identity map, reboot 0", .caller = {.linger = 30, .syslog = true},
+                .command = {"/bin/bash", "-c",
+                            "mkfifo /tmp/made /tmp/mapped; unshare -U /bin/bash -c 'echo >/tmp/made; "
+                            "read <\"/tmp/mapped\"; " + shell_exec_app("app") + " reboot 0' & read </tmp/made; "
+                            "for map in uid_map gid_map; do echo 0 0 4294967295 >/proc/$!/$map; done; "
+                            "echo >/tmp/mapped; wait $!"},
+                .tools = {"reboot"},
+                .check = logged({scheduled + "uid=? user=? nsuid=0 " + root_login + " pid=N parent=? args=reboot 0",
+                                 "authpriv.notice app[N]: running /usr/sbin/reboot: uid=? user=? nsuid=0 " +
+                                     root_login + " pid=N parent=? args=reboot 0"})},
                // Without a map, its own uid is one the kernel cannot name outside.
                {.label = "unshare -U, reboot 0", .caller = user,
                 .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", shell_exec_app("app") + " reboot 0"},

@@ -78,8 +78,8 @@ TABLE(Fault, EntryAndSupervisor) {
          .fault = {.call = "read", .how = "error=EIO:when=2", .path = CONFIG_FILE}},
         {.label = "memory runs out while reading the configuration", .status = 128 + 6, .err = NO_MEMORY,
          .tools = {"unlock-datafs"}, .setup = [](const DeviceRoot& r) { r.configure("a /data/a\nb /data/b\n"); },
-         // The caller's identity takes five lines first: uid_map's (and its end), passwd's, loginuid's, sessionid's.
-         .fault = {.call = "getline", .how = "preload 6"}},
+         // The caller's identity takes three lines first: loginuid's, sessionid's, passwd's.
+         .fault = {.call = "getline", .how = "preload 4"}},
         {.label = "memory runs out for a program's name", .status = 128 + 6, .err = NO_MEMORY,
          .tools = {"unlock-datafs"},
          .setup = [](const DeviceRoot& r) { r.configure(std::string(2000000, 'n') + " /data/a\n"); },
