@@ -353,6 +353,20 @@ TABLE(Audit, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
                 .check = logged({scheduled + "uid=? user=? nsuid=0 " + root_login + " pid=N parent=? args=reboot 0",
                                  "authpriv.notice app[N]: running /usr/sbin/reboot: uid=? user=? nsuid=0 " +
                                      root_login + " pid=N parent=? args=reboot 0"})},
+               // A /proc of the caller's own, in a mount namespace of its own:
+               // without the links of a kernel that has no user namespaces, or
+               // with one that is not a link, it is not taken for the initial one.
+               {.label = "unshare -rm, a /proc without links, reboot 0", .caller = user,
+                .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
+                            "mount -t tmpfs none /proc && " + shell_exec_app("app") + " reboot 0"},
+                .err = said("setgroups: Operation not permitted"),
+                .check = logged({scheduled + "uid=? user=? nsuid=0 auid=? ses=? pid=N parent=? args=reboot 0"})},
+               {.label = "unshare -rm, a /proc whose user namespace is no link, reboot 0", .caller = user,
+                .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
+                            "mount -t tmpfs none /proc && mkdir -p /proc/self/ns/user && "
+                            "ln -s mnt:[1] /proc/self/ns/mnt && " + shell_exec_app("app") + " reboot 0"},
+                .err = said("setgroups: Operation not permitted"),
+                .check = logged({scheduled + "uid=? user=? nsuid=0 auid=? ses=? pid=N parent=? args=reboot 0"})},
                // Without a map, its own uid is one the kernel cannot name outside.
                {.label = "unshare -U, reboot 0", .caller = user,
                 .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", shell_exec_app("app") + " reboot 0"},
