@@ -51,6 +51,7 @@ const MapCase MAPS[] = {
     {"after a malformed line the next counts", "x 0 1\n1 100000 65536\n", 1, 100000},
     {"an id past 32 bits adds nothing", "0 4294967296 1\n", 0, std::nullopt},
     {"unpadded", "0 1001 1\n", 0, 1001},
+    {"overlapping ranges, which no kernel writes: the first", "0 1001 1\n0 2002 1\n", 0, 1001},
     {"the kernel's last range", many_ranges(), 339, 1339},
     {"past the kernel's last range", many_ranges(), 340, std::nullopt},
 };
@@ -85,6 +86,7 @@ const AccountCase ACCOUNTS[] = {
     {":x:1001:", 1001, ""},
     {"user:x:1001", 1001, std::nullopt},
     {"user:x: 1001:", 1001, std::nullopt},
+    {"user:x::0:", 0, std::nullopt},
     {"user:x:1001x:", 1001, std::nullopt},
     {"user:x:4294967296:", 0, std::nullopt},
     {"user:x:x:1001:", 1001, std::nullopt},
