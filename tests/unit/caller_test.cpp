@@ -134,6 +134,9 @@ const ArgumentsCase ARGUMENTS[] = {
     {"400 from where they start", std::string(100, '-'), LOG_LINE_MAX_BYTES - 1, std::vector<std::string>(7, A64),
      std::string(100, '-') + times(6, A64) + " ..."},
     {"the line's end comes first", std::string(100, '-'), 200, {A64, A64}, std::string(100, '-') + A64 + " ..."},
+    {"room for one more and the mark, to the byte", std::string(100, '-'), 233, {A64, A64},
+     std::string(100, '-') + A64 + " " + A64},
+    {"a byte less", std::string(100, '-'), 232, {A64, A64}, std::string(100, '-') + A64 + " ..."},
     {"the line's end cuts the first", std::string(100, '-'), 130, {A64}, std::string(100, '-') + std::string(27, 'a') + "..."},
 };
 
