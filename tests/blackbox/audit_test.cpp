@@ -85,6 +85,8 @@ TABLE(Audit, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     const std::string own_login = audit_login_uid() == "unset" ? "1001" : audit_login_uid();
     const std::string by_own_login =
         ": uid=1001 user=user auid=" + own_login + " ses=N pid=N parent=/.devroot/init args=";
+    const std::string by_long_path =
+        ": uid=1001 user=user " + audit_identity() + " pid=N parent=/tmp/" + std::string(192, 'p') + "... args=";
     const std::string huge(100000, 'z');
     Strings many{"watchdog"};
     many.insert(many.end(), 8, huge);
@@ -127,6 +129,14 @@ TABLE(Audit, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
          .check = logged({notice + "setting clock from UTC to UTC" + by_shell + "time 1796601600 0",
                           notice + "clock set from UTC to UTC" + by_shell + "time 1796601600 0",
                           notice + "running /usr/sbin/hwclock --systohc" + by_shell + "time 1796601600 0"})},
+        // The program that ran it, at a path of 260 bytes: 200 of them show.
+        {.label = "reboot, from a program at a long path", .caller = user,
+         .command = {"/bin/bash", "-c",
+                     "d=/tmp/" + std::string(250, 'p') + "; mkdir $d && cp /bin/bash $d && $d/bash -c '(" +
+                         shell_exec_app("app") + " reboot 0); :'"},
+         .tools = {"reboot"},
+         .check = logged({notice + "scheduled /usr/sbin/reboot in 0 s" + by_long_path + "reboot 0",
+                          notice + "running /usr/sbin/reboot" + by_long_path + "reboot 0"})},
         // A caller that gave itself the audit login uid it lacked, as any
         // process may once; the session is then the kernel's new one.
         {.label = "reboot, a login uid of the caller's own", .caller = user,
