@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <optional>
+#include <string>
 
 #include "common/decimal.h"
 
@@ -19,6 +20,9 @@ struct Case {
     std::optional<long> expected;
 };
 
+// As long as the largest argument a caller can pass.
+const std::string ZEROS(131072, '0'), NINES(131072, '9'), MINUS_NINES = "-" + NINES;
+
 // strtol semantics, but the whole string must be the number; out of range
 // saturates at long's limits, whose width the device (32 bits) and the host
 // (64) do not share.
@@ -34,6 +38,10 @@ const Case CASES[] = {
     {"2147483648", past_32_bits(2147483648LL)}, {"-2147483649", past_32_bits(-2147483649LL)},
     {"4294967296", past_32_bits(4294967296LL)},
     {"9223372036854775807", LONG_MAX}, {"-9223372036854775808", LONG_MIN},
+    {ZEROS.c_str(), 0L}, {NINES.c_str(), LONG_MAX}, {MINUS_NINES.c_str(), LONG_MIN},
+    // Digits and blanks of other scripts, and bytes no text has, are none.
+    {"\xff", std::nullopt}, {"5\xff", std::nullopt}, {"\xc2\xa0" "5", std::nullopt},
+    {"\xef\xbc\x95", std::nullopt}, {"\t", std::nullopt},
 };
 
 TEST(ParseWholeDecimal, FollowsStrtolButRejectsTrailingText) {
