@@ -52,7 +52,8 @@ void show_as_the_parent_does(CallerFacts& facts) {
     IdMap map{};
     read_uid_map(map);
     facts.uid = outside_id(map, facts.own_uid);
-    if (facts.login_uid) facts.login_uid = *facts.login_uid == NO_ID ? std::nullopt : outside_id(map, *facts.login_uid);
+    // Unset, or one the namespace cannot show: the kernel reads NO_ID for both.
+    if (facts.login_uid) facts.login_uid = outside_id(map, *facts.login_uid);
 }
 
 // The account name of `uid` in /etc/passwd, the device's only user database.

@@ -18,8 +18,7 @@ struct CallerFacts {
     // Our real user id, as our own namespace knows it.
     Id own_uid = 0;
     // The ids a line shows: as the initial namespace knows them or, in
-    // another, as its parent does; nothing where that cannot be told (there,
-    // a login uid the namespace cannot show reads as never set). NO_ID:
+    // another, as its parent does; nothing where that cannot be told. NO_ID:
     // never set.
     std::optional<Id> uid;
     std::optional<Id> login_uid;

@@ -22,6 +22,7 @@ void add_range(IdMap& map, const char* line) {
 }
 
 std::optional<Id> outside_id(const IdMap& map, Id id) {
+    if (id == NO_ID) return std::nullopt;
     for (std::size_t i = 0; i < map.count; ++i) {
         const IdRange& range = map.ranges[i];
         if (id < range.inside || id - range.inside >= range.count) continue;

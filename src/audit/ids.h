@@ -41,7 +41,8 @@ void add_range(IdMap& map, const char* line);
 
 // The id the parent namespace knows `id` by, by the first range that holds
 // it; nothing where none does, or where it is the parent's 0: seen from
-// inside, the parent may be a namespace of any depth, its root anyone.
+// inside, the parent may be a namespace of any depth, its root anyone. NO_ID
+// is no id, which no range holds.
 std::optional<Id> outside_id(const IdMap& map, Id id);
 
 // The account name of a line of /etc/passwd ("user:x:1001:1001::/home/user:/bin/sh")

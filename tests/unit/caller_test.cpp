@@ -44,6 +44,7 @@ const MapCase MAPS[] = {
     {"the identity map: the parent's root", "         0          0 4294967295\n", 0, std::nullopt},
     {"nested: the parent's root", "         0          0          1\n", 0, std::nullopt},
     {"a map of the parent's root elsewhere", "      1000          0          1\n", 1000, std::nullopt},
+    {"no id, even where a map claims it", "4294967295 1000 1\n", NO_ID, std::nullopt},
     {"an empty map", "", 0, std::nullopt},
     {"an empty map, another id", "", 1001, std::nullopt},
     {"an id below every range", "10 20 5\n", 9, std::nullopt},
