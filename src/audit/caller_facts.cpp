@@ -36,14 +36,13 @@ std::optional<Id> read_proc_id(const char* path) {
     return value;
 }
 
-// Our namespace's map; one that cannot be read (a caller's descriptor or
-// memory limits) names nothing.
+// Our namespace's map. One that cannot be read (a caller's descriptor or
+// memory limits) names nothing; one read in part, the ids of its ranges read.
 void read_uid_map(IdMap& map) {
-    const LinesEnd end = for_each_line("/proc/self/uid_map", [&](const char* line) {
+    for_each_line("/proc/self/uid_map", [&](const char* line) {
         add_range(map, line);
         return false;  // all lines
     });
-    if (end != LinesEnd::Done) map.count = 0;
 }
 
 // Outside the initial namespace none of our ids is the kernel's own: a line
