@@ -9,22 +9,20 @@ namespace {
 using namespace devroot;
 using namespace expected;
 
+// Cut to 32 bits both would be 5, a delay in range; the parser's other
+// values past 32 bits are its unit rows'.
 TABLE(Width, DelaysPast32BitsAreRefusedNotWrapped) {
-    std::vector<Row> rows;
-    // Cut to 32 bits these would be INT_MIN, 0, 5 and 5 again.
-    for (const char* delay : {"2147483648", "4294967296", "4294967301", "-4294967291"})
-        for (const char* applet : {"reboot", "poweroff"})
-            rows.push_back({.args = {applet, delay}, .status = 1, .err = DELAY_OUT_OF_RANGE});
-    return {.rows = rows};
+    return {.rows = {
+        {.args = {"reboot", "4294967301"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
+        {.args = {"poweroff", "-4294967291"}, .status = 1, .err = DELAY_OUT_OF_RANGE},
+    }};
 }
 
 // The clock call holds the whole value (Row::clock), which the kernel judges.
 TABLE(Width, TimeValuesPast32BitsReachTheClockWhole) {
     const RunOptions user{.user = "user"};
     return {.rows = {
-        // Cut to 32 bits: INT_MIN, 0 and 1, the last two in range.
-        {.args = {"time", "0", "2147483648"}, .caller = user, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
-        {.args = {"time", "0", "4294967296"}, .caller = user, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
+        // Cut to 32 bits: 1, in range.
         {.args = {"time", "0", "4294967297"}, .caller = user, .status = 1, .err = NANOSECONDS_OUT_OF_RANGE},
         // 2^33 + 1000 lies past the latest time the kernel accepts; cut to 32
         // bits it would be 1000, which it refuses too: the call tells them apart.
@@ -42,20 +40,15 @@ TABLE(Width, GameTimesPast32BitsSaturate) {
     const Check no_usage = [](const DeviceRoot&, const RunResult& r) {
         EXPECT_EQ(r.err.find("usage:"), std::string::npos) << r.err;
     };
-    // End of input ends the wait at once; a wait wrapped into 96 s or 41
-    // years is killed at 30 s (status 137).
+    // End of input ends the wait at once; a wait wrapped into 41 years is
+    // killed at 30 s (status 137).
     const RunOptions ends_by{.timeout = 30};
     return {.rows = {
-        // Cut to 32 bits the first two would be negative: a wait for input, which is at its end.
+        // Cut to 32 bits it would be negative: a wait for input, which is at its end.
         {.args = {"doom", "3000000000"}, .caller = killed_at, .status = 128 + 9, .err = ANY,
          .check = no_usage},
-        {.args = {"doom", "4294967295"}, .caller = killed_at, .status = 128 + 9, .err = ANY,
-         .check = no_usage},
-        {.args = {"doom", "99999999999999999999"}, .caller = killed_at, .status = 128 + 9, .err = ANY,
-         .check = no_usage},
-        // Cut to 32 bits these would be positive: a wait of 41 years or 96 s.
+        // Cut to 32 bits it would be positive: a wait of 41 years.
         {.args = {"doom", "-3000000000"}, .caller = ends_by, .err = ANY},
-        {.args = {"doom", "-4294967200"}, .caller = ends_by, .err = ANY},
     }};
 }
 
