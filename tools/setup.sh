@@ -31,19 +31,22 @@ missing_packages() {
 # progress", "File has unexpected size"), which mostly passes within minutes.
 # When it does not, apt keeps the lists it had for those files: the install
 # goes on with them and fails only if they cannot serve it. Any other failure
-# fails at once.
+# fails at once. (The README states both numbers; the docs stage compares.)
+APT_UPDATE_RETRIES=3
+APT_UPDATE_PAUSE_SECONDS=15
 apt_update() {
     local try said
-    for try in 1 2 3 4; do
+    for ((try = 0; ; try++)); do
         said=$(apt-get "$@" update -qq 2>&1) && { [ -z "$said" ] || echo "$said" >&2; return 0; }
         echo "$said" >&2
         grep -qE 'Mirror sync in progress|File has unexpected size|Hash Sum mismatch' <<< "$said" || return 1
-        if [ "$try" = 4 ]; then
+        if [ "$try" = "$APT_UPDATE_RETRIES" ]; then
             echo "$WHO: a mirror is still being updated: going on with the package lists apt has" >&2
             return 0
         fi
-        echo "$WHO: a mirror is being updated (above): apt-get update again in 15 s, retry $try of 3" >&2
-        sleep 15
+        echo "$WHO: a mirror is being updated (above): apt-get update again in $APT_UPDATE_PAUSE_SECONDS s," \
+             "retry $((try + 1)) of $APT_UPDATE_RETRIES" >&2
+        sleep "$APT_UPDATE_PAUSE_SECONDS"
     done
 }
 
