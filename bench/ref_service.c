@@ -1,9 +1,49 @@
-/* Reference for `app service`: the start, then the usage with the services. */
+/* Reference for `app service`: the start, naming the caller as every audited
+ * applet does before it looks at its arguments, then the usage with the
+ * services. */
+#include <stdio.h>
+
 #include "ref_common.h"
+
+/* Reads PATH to its end, a line at a time, as app reads its small files. */
+static void ref_read_lines(const char* path) {
+    char line[1024];
+    FILE* f = fopen(path, "re");
+    if (!f) return;
+    while (fgets(line, sizeof line, f)) {
+    }
+    fclose(f);
+}
+
+/* What app reads to name its caller (src/audit/caller.cpp): its user id and
+ * how the user namespace maps it, the account's line in /etc/passwd, the
+ * audit login user id and session, its own and its parent's process ids and
+ * the parent's executable. */
+static void ref_identify_caller(void) {
+    char line[1024], id[16], link[32], path[4096];
+    const unsigned uid = getuid();
+    ref_read_lines("/proc/self/uid_map");
+    FILE* passwd = fopen("/etc/passwd", "re");
+    if (passwd) {
+        const int length = snprintf(id, sizeof id, ":%u:", uid);
+        while (fgets(line, sizeof line, passwd)) {
+            const char* after_name = strchr(line, ':');
+            const char* after_password = after_name ? strchr(after_name + 1, ':') : NULL;
+            if (after_password && strncmp(after_password, id, (size_t)length) == 0) break;
+        }
+        fclose(passwd);
+    }
+    ref_read_lines("/proc/self/loginuid");
+    ref_read_lines("/proc/self/sessionid");
+    (void)getpid();
+    snprintf(link, sizeof link, "/proc/%d/exe", (int)getppid());
+    if (readlinkat(AT_FDCWD, link, path, sizeof path - 1) < 0) path[0] = '\0';
+}
 
 int main(int argc, char** argv) {
     (void)argc;
     ref_start();
+    ref_identify_caller();
     char program[2048], first[4096];
     ref_join(program, sizeof program, argv[0], " ", argv[1]);
     const char* parts[] = {ref_join(first, sizeof first, "usage: ", program, " {start|stop|restart} <service>\n"),
