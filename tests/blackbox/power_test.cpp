@@ -65,11 +65,12 @@ TABLE(Power, SetUserIdInstallRunsTheToolAsRootAfterTheDelay) {
 // The waiting child keeps the dispositions its caller chose: under nohup a
 // hang-up leaves the scheduled reboot alone, otherwise it ends the wait.
 // kill -1 reaches every process of the caller's but itself: the waiting
-// child, once it sleeps (state S), past anything it sets up first.
+// child, once it sleeps (state S), past anything it sets up first. Under
+// the user-mode emulator that process is named after the emulator.
 Strings hang_up_during_the_wait(bool ignored) {
     return {"/bin/bash", "-c",
             std::string(ignored ? "trap '' HUP; " : "") + "(" + shell_exec_app("app") +
-                " reboot 2); until grep -qs '^[0-9]* (app) S' /proc/[0-9]*/stat; do :; done; kill -HUP -1"};
+                " reboot 2); until grep -qs '^[0-9]* (\\(app\\|emulator\\)) S' /proc/[0-9]*/stat; do :; done; kill -HUP -1"};
 }
 
 TABLE(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
