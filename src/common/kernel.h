@@ -42,17 +42,22 @@ static_assert(sizeof(kernel_sched_attr) == 56);
 // The struct as first published: kernels before the clamps refuse a longer one.
 constexpr std::uint32_t SCHED_ATTR_SIZE_FIRST = 48;
 constexpr std::uint64_t UTIL_CLAMP_FLAGS = 0x20 | 0x40;  // minimum and maximum
-constexpr std::uint32_t UTIL_CLAMP_DEFAULT = 0xffffffff;  // "back to the default"
+constexpr std::uint32_t UTIL_CLAMP_RESET = 0xffffffff;   // "back to the default", Linux 5.11 on
+constexpr std::uint32_t UTIL_CLAMP_MAX_DEFAULT = 1024;   // SCHED_CAPACITY_SCALE; the minimum's is 0
+
+// Which utilization clamps a normal policy comes with: none (a kernel
+// without them), the reset value, or the defaults by value.
+enum class UtilClamps { None, Reset, Defaults };
 
 // SCHED_OTHER at nice 0 for the process, no reset-on-fork, the default time
-// slice; `reset_clamps`: also the default utilization clamps, which only a
-// kernel built with them knows.
-inline int kernel_normal_sched_attr(bool reset_clamps) {
+// slice, and `clamps`.
+inline int kernel_normal_sched_attr(UtilClamps clamps) {
     kernel_sched_attr normal{SCHED_ATTR_SIZE_FIRST, 0 /* SCHED_OTHER */, 0, 0, 0, 0, 0, 0, 0, 0};
-    if (reset_clamps) {
+    if (clamps != UtilClamps::None) {
         normal.size = sizeof normal;
         normal.flags = UTIL_CLAMP_FLAGS;
-        normal.util_min = normal.util_max = UTIL_CLAMP_DEFAULT;
+        normal.util_min = clamps == UtilClamps::Reset ? UTIL_CLAMP_RESET : 0;
+        normal.util_max = clamps == UtilClamps::Reset ? UTIL_CLAMP_RESET : UTIL_CLAMP_MAX_DEFAULT;
     }
     return static_cast<int>(syscall(SYS_sched_setattr, 0, &normal, 0));
 }

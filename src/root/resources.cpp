@@ -14,14 +14,14 @@ constexpr pid_t INIT = 1;
 
 // SCHED_OTHER at nice 0, no reset-on-fork, (runtime 0) the default time
 // slice and the default utilization clamps: sched_setscheduler would keep a
-// slice the caller chose, and a sched_setattr without clamps its clamps. A
-// kernel without clamps refuses them (EOPNOTSUPP, or EINVAL and E2BIG before
-// it knew them): it has none to keep.
+// slice the caller chose, and a sched_setattr without clamps its clamps.
+// Kernels 5.3 to 5.10 refuse the "reset" value (EINVAL): they get the
+// defaults by value. A kernel without clamps refuses them (EOPNOTSUPP, or
+// E2BIG before it knew the longer struct): it has none to keep.
 void take_normal_policy() {
-    if (kernel_normal_sched_attr(true) == 0) return;
-    if (errno == EOPNOTSUPP || errno == EINVAL || errno == E2BIG) {
-        if (kernel_normal_sched_attr(false) == 0) return;
-    }
+    if (kernel_normal_sched_attr(UtilClamps::Reset) == 0) return;
+    if (errno == EINVAL && kernel_normal_sched_attr(UtilClamps::Defaults) == 0) return;
+    if ((errno == EOPNOTSUPP || errno == E2BIG) && kernel_normal_sched_attr(UtilClamps::None) == 0) return;
     if (errno != ENOSYS) err(2, "sched_setattr");
     if (kernel_normal_policy() != 0) err(2, "sched_setscheduler");
     if (kernel_reset_nice() != 0) err(2, "setpriority");

@@ -5,6 +5,8 @@
 // diagnostic and status, and what must or must not have happened.
 #include <sys/prctl.h>
 #include <sys/syscall.h>
+#include <unistd.h>
+
 
 #include "expected.h"
 #include "table.h"
@@ -166,6 +168,22 @@ const std::string EPERM_TEXT = "Operation not permitted";
 const std::string EINVAL_TEXT = "Invalid argument";
 const std::string EDQUOT_TEXT = "Disk quota exceeded";
 
+// Each process refused the reset value (injected) asks next for util_min 0
+// and util_max 1024; a kernel with clamps (there is sched_util_clamp_max)
+// gives the script those.
+void clamps_by_value(const DeviceRoot& root, const RunResult&) {
+    const std::string trace = root.read("/records/trace");
+    const auto count = [&](const std::string& text) {
+        int n = 0;
+        for (std::size_t at = trace.find(text); at != std::string::npos; at = trace.find(text, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_GT(count("(INJECTED)"), 0) << "no reset value refused: the row proves nothing";
+    EXPECT_EQ(count("sched_util_min=0, sched_util_max=1024}"), count("(INJECTED)"));
+    if (access("/proc/sys/kernel/sched_util_clamp_max", F_OK) != 0) return;
+    EXPECT_EQ(root.records_of("S50nginx").at(0).get("k.sched_attr.util"), "0 1024");
+}
+
 // A step of starting the tool as root, failed: the applet names it, with the
 // reason the kernel gave, and the tool never runs. The label tells apart two
 // calls of one kind.
@@ -225,6 +243,16 @@ TABLE(Fault, ToolsRunAsRoot) {
                         .check = recorded("S50nginx", "k.sched_attr.policy", "0"),
                         .fault = missing});
     rows.push_back(step("prctl PR_SET_MEMORY_MERGE", {.call = "prctl", .at = "prctl(0x43,", .strace = raw}));
+    // A kernel that refuses the "reset" value (5.3 to 5.10): each root
+    // process asks for the defaults by value next, and a caller's own clamps
+    // (util_max 512) are gone where the kernel has clamps.
+    rows.push_back({.label = "sched_setattr error=EINVAL, the caller's clamps", .args = NGINX, .caller = AS_USER,
+                    .tools = {"S50nginx"}, .check = clamps_by_value,
+                    .fault = {.call = "sched_setattr", .how = "error=EINVAL", .strace = {"-o", "/records/trace"},
+                              .before = {"/usr/bin/perl", "-e",
+                                         "my $clamp = pack('LLQlLQQQLL', 56, 0, 0x58, 0, 0, 0, 0, 0, 0, 512); "
+                                         "syscall(" + std::to_string(SYS_sched_setattr) +
+                                             ", 0, $clamp, 0); exec @ARGV or die 'exec'"}}});
     // Without clamps, and then failing without them too.
     rows.push_back(step("sched_setattr", {.call = "sched_setattr", .how = "error=EOPNOTSUPP:when=1+"},
                         "Operation not supported", "sched_setattr without clamps, failing"));
