@@ -83,6 +83,10 @@ void disarm_timers() {
 void take_init_attributes() {
     if (kernel_personality(PER_LINUX) == -1) err(2, "personality");
     if (prctl(PR_SET_TIMERSLACK, KERNEL_TIMER_SLACK_NS, 0, 0, 0) != 0) err(2, "prctl PR_SET_TIMERSLACK");
+#if defined(__i386__) || defined(__x86_64__)
+    // A caller's "reading the time stamp counter faults" would follow every daemon.
+    if (prctl(PR_SET_TSC, PR_TSC_ENABLE, 0, 0, 0) != 0) err(2, "prctl PR_SET_TSC");
+#endif
     // EINVAL: a kernel (or emulator) that knows no such setting cannot hold one.
     if (prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0) != 0 && errno != EINVAL) err(2, "prctl PR_SET_THP_DISABLE");
     // CLEAR would keep an early kill the caller asked for: DEFAULT drops both.

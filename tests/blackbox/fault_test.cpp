@@ -211,6 +211,9 @@ TABLE(Fault, ToolsRunAsRoot) {
         step("personality", {.call = "personality", .how = "error=EINVAL"}, EINVAL_TEXT),
         step("prctl PR_SET_TIMERSLACK", {.call = "prctl", .how = "error=EINVAL", .at = "prctl(PR_SET_TIMERSLACK"},
              EINVAL_TEXT),
+#if defined(__i386__) || defined(__x86_64__)
+        step("prctl PR_SET_TSC", {.call = "prctl", .at = "prctl(PR_SET_TSC"}),
+#endif
         step("prctl PR_SET_THP_DISABLE", {.call = "prctl", .at = "prctl(PR_SET_THP_DISABLE"}),
         step("prctl PR_MCE_KILL", {.call = "prctl", .at = "prctl(PR_MCE_KILL"}),
         step("keyctl", {.call = "keyctl", .how = "error=EDQUOT", .at = "keyctl(KEYCTL_SET_REQKEY_KEYRING"},
