@@ -75,6 +75,8 @@ int applet_doom(const AppletArgs& args) {
         seconds = *parsed;
     }
 
+    require_root();
+
     const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == -1) err(2, "fork");

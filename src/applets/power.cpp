@@ -28,6 +28,8 @@ int schedule_tool(const AppletArgs& args, const char* tool) {
     if (*delay < 0 || *delay > MAX_DELAY_SECONDS)
         errx(1, "seconds outside of [0, %ld] interval", MAX_DELAY_SECONDS);
 
+    require_root();
+
     audit("scheduled %s in %ld s", tool, *delay);
     const pid_t pid = fork();
     if (pid == -1) err(2, "fork");

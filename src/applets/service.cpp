@@ -50,6 +50,7 @@ int applet_service(const AppletArgs& args) {
     if (args.count != 3 || !is_action(args.args[1])) usage(args);
     const ServiceEntry* service = find_by_name(ServiceTable, name_key(args.args[2]));
     if (!service) usage(args);
+    require_root();
 
     // We may lead the caller's process group: only a child can leave the session.
     fork_tool_process();

@@ -45,6 +45,7 @@ int applet_time(const AppletArgs& args) {
     if (*nanoseconds < 0 || *nanoseconds > MAX_NANOSECONDS) errx(1, "nanosecond value out of range");
 
     const struct timespec requested = {static_cast<time_t>(*seconds), *nanoseconds};
+    require_root();
 
     // Set as root, in a session of its own: from its first line on, the
     // caller can neither signal it nor stop it before the clock is set. A

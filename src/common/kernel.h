@@ -6,6 +6,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <linux/keyctl.h>
 #include <linux/mempolicy.h>
 #include <sys/syscall.h>
@@ -17,7 +18,8 @@
 #include "common/sched_attr.h"
 
 // ---- No function in the C library: keys and memory policy (libkeyutils'
-// and libnuma's), I/O priority, and sched_setattr (before glibc 2.41).
+// and libnuma's), I/O priority, sched_setattr (before glibc 2.41) and
+// capget (libcap's).
 
 inline int kernel_join_new_session_keyring() {
     return static_cast<int>(syscall(SYS_keyctl, KEYCTL_JOIN_SESSION_KEYRING, nullptr));
@@ -60,6 +62,14 @@ inline int kernel_normal_sched_attr(UtilClamps clamps) {
         normal.util_max = clamps == UtilClamps::Reset ? UTIL_CLAMP_RESET : UTIL_CLAMP_MAX_DEFAULT;
     }
     return static_cast<int>(syscall(SYS_sched_setattr, 0, &normal, 0));
+}
+
+// The first 32 effective capabilities (CAP_SETUID and CAP_SETGID among
+// them); none where they cannot be read.
+inline std::uint32_t kernel_effective_capabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct data[_LINUX_CAPABILITY_U32S_3]{};
+    return syscall(SYS_capget, &header, data) == 0 ? data[0].effective : 0;
 }
 
 // ---- Direct to spare a binding: the root step's, the audit line's.

@@ -1,13 +1,16 @@
 #include "root/root_context.h"
 
 #include <grp.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <err.h>
 
 #include "common/kernel.h"
+#include "common/user_namespace.h"
 #include "process/signals.h"
 #include "root/init_attributes.h"
 #include "root/resources.h"
@@ -27,6 +30,16 @@ void become_root() {
 }
 
 }  // namespace
+
+// Without the set-user-ID effect (no_new_privs, a user namespace of the
+// caller's, a bounding set without CAP_SETUID) the tool would never run:
+// no line may say it does, and nothing may pass for scheduled.
+void require_root() {
+    constexpr std::uint32_t NEEDED = 1U << CAP_SETUID | 1U << CAP_SETGID;
+    if (geteuid() == 0 && (kernel_effective_capabilities() & NEEDED) == NEEDED && in_initial_user_namespace()) return;
+    errno = EPERM;
+    err(2, "setuid");
+}
 
 void enter_root_context(Session session) {
     become_root();

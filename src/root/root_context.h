@@ -5,6 +5,12 @@
 // Only the game stays: it may read the caller's terminal.
 enum class Session { New, Caller };
 
+// Ends the process with "setuid: Operation not permitted", status 2, unless
+// enter_root_context can make it root: effective user id 0, CAP_SETUID and
+// CAP_SETGID effective, in the initial user namespace. An applet asks before
+// its first line and before anything is scheduled or started.
+void require_root();
+
 // Gives this process what a service manager gives every service it starts,
 // as far as a process that descends from its caller can have it: real,
 // effective and saved user and group id 0 and no supplementary groups; a

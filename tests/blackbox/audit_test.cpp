@@ -317,73 +317,121 @@ TABLE(Audit, TheSystemLoggerCanTellTheAppsLinesFromAForgery) {
             .setuid = true, .needs = rsyslog_needed};
 }
 
-// In a user namespace of its own a caller is root there, and the
-// set-user-ID bit does nothing: the line says who it is outside. Its parent,
-// outside too, is not the caller's to read.
+// In a user namespace of its own a caller may be root there, and the
+// set-user-ID bit does nothing: the supervisor's line (the applets refuse
+// before any line, see below) says who it is outside. Its parent, outside
+// too, is not the caller's to read.
 std::string user_namespaces_needed() {
     if (system("setpriv --reuid=65534 --regid=65534 --clear-groups unshare -r true 2>/dev/null") != 0)
         return "this machine lets no unprivileged process make a user namespace";
     return busybox_needed();
 }
 
+// Where the sanitizer's runtime finds no /proc/self/exe, it says so on stderr.
+std::string proc_of_its_own_possible() {
+    return APP_SANITIZED ? "the sanitizer's runtime complains of a /proc without /proc/self/exe" : "";
+}
+
+// In a user namespace an applet refuses before any line: the supervisor's
+// line (refused, or started for a uid 0 there) shows the caller.
 TABLE(Audit, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
     // The caller gives itself a login uid where it has none; the namespace
-    // shows only the one it maps (1001's, as 0), which the line translates.
+    // shows only the one it maps (1001's, as 5), which the line translates.
     const std::string login = "auid=" + std::string(audit_login_uid() == "unset" || audit_login_uid() == "1001"
                                                          ? "1001" : "?") + " ses=N";
-    const std::string scheduled = "authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s: ";
-    // Root's login uid, where one is set, reads the same through that map; 0 does not.
+    const std::string unmapped = "auid=? ses=" + std::string(audit_login_uid() == "unset" ? "unset" : "N");
+    // Root's login uid, where one is set, reads the same through an identity map; 0 does not.
     const std::string root_login = "auid=" + std::string(audit_login_uid() == "unset" || audit_login_uid() == "0"
                                                              ? "?" : audit_login_uid()) +
                                    " ses=" + (audit_login_uid() == "unset" ? "unset" : "N");
+    const std::string refused = "authpriv.notice app[N]: supervisor refused: ";
+    const std::string started = "authpriv.notice app[N]: supervisor started: ";
+    const std::string args = " pid=N parent=? args=watchdog";
     const RunOptions user{.user = "user", .linger = 30, .syslog = true};
-    return {.rows = {{.label = "unshare -r, reboot 0", .caller = user,
-                .command = {"/bin/bash", "-c",
-                            "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; exec unshare -r /bin/bash -c '" +
-                                shell_exec_app("app") + " reboot 0'"},
-                .err = said("setgroups: Operation not permitted"),
-                .check = logged({scheduled + "uid=1001 user=user nsuid=0 " + login + " pid=N parent=? args=reboot 0"})},
-               // Nested: the map names only the parent namespace's root, which
-               // from inside may be anyone's: no line reads uid 0 or root.
-               {.label = "unshare -r twice, reboot 0", .caller = user,
-                .command = {"/usr/bin/unshare", "-r", "/usr/bin/unshare", "-r", "/bin/bash", "-c",
-                            shell_exec_app("app") + " reboot 0"},
-                .err = said("setgroups: Operation not permitted"),
-                .check = logged({scheduled + "uid=? user=? nsuid=0 auid=? ses=" +
-                                 (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})},
-               // Root's namespace mapping every id to itself, as a container's
-               // may: not the initial one, so its root too shows as "?".
-               {.label = "root, a namespace of the identity map, reboot 0", .caller = {.linger = 30, .syslog = true},
-                .command = {"/bin/bash", "-c",
-                            "mkfifo /tmp/made /tmp/mapped; unshare -U /bin/bash -c 'echo >/tmp/made; "
-                            "read <\"/tmp/mapped\"; " + shell_exec_app("app") + " reboot 0' & read </tmp/made; "
-                            "for map in uid_map gid_map; do echo 0 0 4294967295 >/proc/$!/$map; done; "
-                            "echo >/tmp/mapped; wait $!"},
-                .tools = {"reboot"},
-                .check = logged({scheduled + "uid=? user=? nsuid=0 " + root_login + " pid=N parent=? args=reboot 0",
-                                 "authpriv.notice app[N]: running /usr/sbin/reboot: uid=? user=? nsuid=0 " +
-                                     root_login + " pid=N parent=? args=reboot 0"})},
-               // A /proc of the caller's own, in a mount namespace of its own:
-               // without the links of a kernel that has no user namespaces, or
-               // with one that is not a link, it is not taken for the initial one.
-               {.label = "unshare -rm, a /proc without links, reboot 0", .caller = user,
-                .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
-                            "mount -t tmpfs none /proc && " + shell_exec_app("app") + " reboot 0"},
-                .err = said("setgroups: Operation not permitted"),
-                .check = logged({scheduled + "uid=? user=? nsuid=0 auid=? ses=? pid=N parent=? args=reboot 0"})},
-               {.label = "unshare -rm, a /proc whose user namespace is no link, reboot 0", .caller = user,
-                .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
-                            "mount -t tmpfs none /proc && mkdir -p /proc/self/ns/user && "
-                            "ln -s mnt:[1] /proc/self/ns/mnt && " + shell_exec_app("app") + " reboot 0"},
-                .err = said("setgroups: Operation not permitted"),
-                .check = logged({scheduled + "uid=? user=? nsuid=0 auid=? ses=? pid=N parent=? args=reboot 0"})},
-               // Without a map, its own uid is one the kernel cannot name outside.
-               {.label = "unshare -U, reboot 0", .caller = user,
-                .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", shell_exec_app("app") + " reboot 0"},
-                .err = said("setuid: Invalid argument"),
-                .check = logged({scheduled + "uid=? user=? nsuid=65534 auid=? ses=" +
-                                 (audit_login_uid() == "unset" ? "unset" : "N") + " pid=N parent=? args=reboot 0"})}},
+    const std::string watchdog = shell_exec_app("app") + " watchdog";
+    // uid 0 in a namespace that maps no other: the supervisor starts, prepares
+    // the data area and cannot become app.
+    const std::string no_app = said("setuid: Invalid argument");
+    return {.rows = {{.label = "unshare --map-user=5, watchdog", .caller = user,
+                      .command = {"/bin/bash", "-c",
+                                  "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; exec unshare --map-user=5 "
+                                  "--map-group=5 /bin/bash -c '" + watchdog + "'"},
+                      .status = 2, .err = NOT_ROOT,
+                      .check = logged({refused + "uid=1001 user=user nsuid=5 " + login + args,
+                                       logged_at("daemon.err", NOT_ROOT)})},
+                     // Nested: the map names only the parent namespace's root, which
+                     // from inside may be anyone's: no line reads uid 0 or root.
+                     {.label = "unshare -r, then --map-user=5, watchdog", .caller = user,
+                      .command = {"/usr/bin/unshare", "-r", "/usr/bin/unshare", "--map-user=5", "--map-group=5",
+                                  "/bin/bash", "-c", watchdog},
+                      .status = 2, .err = NOT_ROOT,
+                      .check = logged({refused + "uid=? user=? nsuid=5 " + unmapped + args,
+                                       logged_at("daemon.err", NOT_ROOT)})},
+                     // Root's namespace mapping every id to itself, as a container's
+                     // may: not the initial one, so its root too shows as "?".
+                     {.label = "root, a namespace of the identity map, watchdog", .caller = {.linger = 30, .syslog = true},
+                      .command = {"/bin/bash", "-c",
+                                  "mkfifo /tmp/made /tmp/mapped; unshare -U /bin/bash -c 'echo >/tmp/made; "
+                                  "read <\"/tmp/mapped\"; " + watchdog + "' & read </tmp/made; "
+                                  "for map in uid_map gid_map; do echo 0 0 4294967295 >/proc/$!/$map; done; "
+                                  "echo >/tmp/mapped; wait $!"},
+                      .err = NO_CHILDREN, .tools = {"unlock-datafs"},
+                      .check = logged({started + "uid=? user=? nsuid=0 " + root_login + args,
+                                       logged_at("daemon.notice", NO_CHILDREN)})},
+                     // A /proc of the caller's own, in a mount namespace of its own:
+                     // without the links of a kernel that has no user namespaces, or
+                     // with one that is not a link, it is not taken for the initial one.
+                     {.label = "unshare -rm, a /proc without links, watchdog", .caller = user,
+                      .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
+                                  "mount -t tmpfs none /proc && " + watchdog},
+                      .status = 2, .err = no_app, .tools = {"unlock-datafs"},
+                      .check = logged({started + "uid=? user=? nsuid=0 auid=? ses=?" + args,
+                                       logged_at("daemon.err", no_app)}),
+                      .needs = proc_of_its_own_possible},
+                     {.label = "unshare -rm, a /proc whose user namespace is no link, watchdog", .caller = user,
+                      .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
+                                  "mount -t tmpfs none /proc && mkdir -p /proc/self/ns/user && "
+                                  "ln -s mnt:[1] /proc/self/ns/mnt && " + watchdog},
+                      .status = 2, .err = no_app, .tools = {"unlock-datafs"},
+                      .check = logged({started + "uid=? user=? nsuid=0 auid=? ses=?" + args,
+                                       logged_at("daemon.err", no_app)}),
+                      .needs = proc_of_its_own_possible},
+                     // Without a map, its own uid is one the kernel cannot name outside.
+                     {.label = "unshare -U, watchdog", .caller = user,
+                      .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", watchdog},
+                      .status = 2, .err = NOT_ROOT,
+                      .check = logged({refused + "uid=? user=? nsuid=65534 " + unmapped + args,
+                                       logged_at("daemon.err", NOT_ROOT)})}},
             .setuid = true, .needs = user_namespaces_needed};
+}
+
+
+// Without the set-user-ID effect no tool could run: each audited applet says
+// so at once, before its first line, and logs, schedules and starts nothing.
+// Whatever kept root from it: no_new_privs, a bounding set without CAP_SETUID
+// or CAP_SETGID, a user namespace of the caller's (root there).
+TABLE(Audit, WithoutRootNothingIsLoggedOrRun) {
+    struct Caller {
+        std::string label, user;
+        Strings before;  // then a shell that becomes app
+        Needs needs;
+    };
+    const Strings as_user{"/usr/bin/setpriv", "--reuid=1001", "--regid=1001", "--clear-groups"};
+    const auto bounded = [&](const std::string& cap) { return Strings{as_user[0], as_user[1], as_user[2], as_user[3],
+                                                                      "--bounding-set=-" + cap, "--"}; };
+    const std::vector<Caller> callers = {{"no_new_privs", "user", {"/usr/bin/setpriv", "--no-new-privs", "--"}},
+                                         {"no CAP_SETUID", "", bounded("setuid")},
+                                         {"no CAP_SETGID", "", bounded("setgid")},
+                                         {"unshare -r", "user", {"/usr/bin/unshare", "-r"}, user_namespaces_needed}};
+    std::vector<Row> rows;
+    for (const Caller& c : callers)
+        for (const std::string applet : {"reboot 0", "poweroff 0", "service start modem", "time 1796601600 0", "doom 1"}) {
+            Strings command = c.before;
+            command.insert(command.end(), {"/bin/bash", "-c", shell_exec_app("app") + " " + applet});
+            rows.push_back({.label = c.label + ", " + applet, .caller = {.user = c.user, .linger = 2, .syslog = true},
+                            .command = command, .status = 2, .err = NOT_ROOT, .check = logged({}), .needs = c.needs});
+        }
+    return {.rows = rows, .setuid = true, .needs = busybox_needed};
 }
 
 }  // namespace

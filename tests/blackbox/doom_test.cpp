@@ -143,7 +143,8 @@ TABLE(Doom, FailuresOnTheGameSideLeaveTheCallerAlone) {
          .err = said("open: No such file or directory"), .setup = screen_without("/dev/fb0")},
         {.label = "not a framebuffer", .args = args, .caller = screen_options(), .err = NO_SCREEN,
          .setup = screen_without("/etc/standin/fb0")},
-        {.label = "unprivileged without set-user-ID", .args = args, .caller = screen_options("user"),
+        // Refused at once: the game could never start.
+        {.label = "unprivileged without set-user-ID", .args = args, .caller = screen_options("user"), .status = 2,
          .err = NOT_ROOT, .setup = screen()},
         {.label = "game not executable", .args = args, .caller = screen_options(), .err = EXEC_REFUSED,
          .setup = screen("800 480", [](const DeviceRoot& root) { root.write("/usr/games/prboom", "", 0644); })},

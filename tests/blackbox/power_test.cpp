@@ -87,11 +87,12 @@ TABLE(Power, TheWaitSurvivesAHangUpOnlyWhenTheCallerIgnoresIt) {
             .setuid = true};
 }
 
-// The caller has returned 0 before the child finds it cannot run the tool.
+// Without root nothing is scheduled: status 2 at once. The caller has
+// returned 0 before the child finds it cannot run the tool.
 TABLE(Power, TheChildReportsWhatKeepsTheToolFromRunning) {
     return {.rows = {
         {.label = "no root without the set-user-ID install", .args = {"poweroff", "0"}, .caller = USER_LINGER,
-         .err = NOT_ROOT},
+         .status = 2, .err = NOT_ROOT},
         {.label = "tool not executable", .args = {"reboot", "0"}, .caller = LINGER, .err = EXEC_REFUSED,
          .setup = [](const DeviceRoot& root) { root.write("/usr/sbin/reboot", "", 0644); }},
     }};

@@ -1,0 +1,14 @@
+#include "common/user_namespace.h"
+
+#include <cerrno>
+#include <string_view>
+
+#include "common/kernel.h"
+
+bool in_initial_user_namespace() {
+    constexpr std::string_view INITIAL = "user:[4026531837]";
+    char link[32];
+    const ssize_t length = kernel_readlink("/proc/self/ns/user", link, sizeof link);
+    if (length < 0) return errno == ENOENT;
+    return std::string_view(link, static_cast<std::size_t>(length)) == INITIAL;
+}
