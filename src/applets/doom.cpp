@@ -12,8 +12,9 @@
 #include <unistd.h>
 
 #include "applets/applets.h"
-#include "audit/audit.h"
+#include "audit/tool_lines.h"
 #include "common/decimal.h"
+#include "common/failure.h"
 #include "common/sleep.h"
 #include "process/tied_child.h"
 #include "root/root_context.h"
@@ -58,10 +59,12 @@ ResolutionText read_resolution() {
     tie_to_parent(parent);
     if (setenv("HOME", "/root", 1) == -1 || setenv("SDL_NOMOUSE", "1", 1) == -1) err(2, "setenv");
     ResolutionText resolution = read_resolution();
-    audit("running %s -width %s -height %s", GAME_PATH, resolution.width, resolution.height);
-    execl(GAME_PATH, GAME_PATH, "-width", resolution.width, "-height", resolution.height,
-          static_cast<char*>(nullptr));
-    err(2, "execl");
+    name_tool("%s -width %s -height %s", GAME_PATH, resolution.width, resolution.height);
+    audit_running();
+    note_failures(audit_not_run);
+    char* const argv[] = {const_cast<char*>(GAME_PATH), const_cast<char*>("-width"), resolution.width,
+                          const_cast<char*>("-height"), resolution.height, nullptr};
+    exec_tool(argv, "execl");
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 #include "applets/applets.h"
 #include "audit/audit.h"
+#include "audit/tool_lines.h"
 #include "common/decimal.h"
+#include "common/failure.h"
 #include "common/sleep.h"
 #include "root/root_context.h"
 
@@ -31,15 +33,18 @@ int schedule_tool(const AppletArgs& args, const char* tool) {
     require_root();
 
     audit("scheduled %s in %ld s", tool, *delay);
+    name_tool("%s", tool);
     const pid_t pid = fork();
     if (pid == -1) err(2, "fork");
     if (pid > 0) return 0;
 
+    // Its line is sent: once root's, this process says why the tool did not run.
+    note_failures(audit_not_run);
     if (*delay != 0) sleep_whole_seconds(*delay);
     enter_root_context();
-    audit("running %s", tool);
-    execl(tool, tool, static_cast<char*>(nullptr));
-    err(2, "execl");
+    audit_running();
+    char* const argv[] = {const_cast<char*>(tool), nullptr};
+    exec_tool(argv, "execl");
 }
 
 }  // namespace

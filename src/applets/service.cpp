@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <err.h>
-#include <unistd.h>
 
 #include "applets/applets.h"
-#include "audit/audit.h"
+#include "applets/root_tool.h"
+#include "audit/tool_lines.h"
 #include "common/name_key.h"
 #include "process/tool_process.h"
 #include "root/root_context.h"
@@ -52,10 +51,11 @@ int applet_service(const AppletArgs& args) {
     if (!service) usage(args);
     require_root();
 
-    // We may lead the caller's process group: only a child can leave the session.
+    // We may lead the caller's process group: only a child can leave the
+    // session. That child, root's, waits for the script and logs its end.
+    name_tool("%s %s", service->script, args.args[1]);
     fork_tool_process();
     enter_root_context();
-    audit("running %s %s", service->script, args.args[1]);
-    execl(service->script, service->script, args.args[1], static_cast<char*>(nullptr));
-    err(2, "execl");
+    char* const argv[] = {const_cast<char*>(service->script), args.args[1], nullptr};
+    run_root_tool(argv, "execl");
 }

@@ -1,16 +1,19 @@
 // time: set the system clock, then copy it to the hardware clock.
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <err.h>
-#include <unistd.h>
 
 #include "applets/applets.h"
+#include "applets/root_tool.h"
 #include "audit/audit.h"
 #include "audit/time_text.h"
+#include "audit/tool_lines.h"
 #include "common/decimal.h"
+#include "common/error_text.h"
 #include "process/tool_process.h"
 #include "root/root_context.h"
 
@@ -50,15 +53,21 @@ int applet_time(const AppletArgs& args) {
     // Set as root, in a session of its own: from its first line on, the
     // caller can neither signal it nor stop it before the clock is set. A
     // child, as for the service scripts (see service.cpp).
+    name_tool("%s --systohc", HWCLOCK_PATH);
     fork_tool_process();
     enter_root_context();
     const std::optional<struct timespec> before = now();
     audit("setting clock from %s to %s", utc_text(before).text, utc_text(requested).text);
-    if (clock_settime(CLOCK_REALTIME, &requested) == -1) err(2, "failed to set time");
+    if (clock_settime(CLOCK_REALTIME, &requested) == -1) {
+        const int error = errno;
+        const ErrorText refused = error_text();
+        audit("clock not set to %s: %s", utc_text(requested).text, refused.text);
+        errno = error;
+        err(2, "failed to set time");
+    }
     audit("clock set from %s to %s", utc_text(before).text, utc_text(now()).text);
 
     // hwclock copies whatever the system clock holds.
-    audit("running %s --systohc", HWCLOCK_PATH);
-    execl(HWCLOCK_PATH, HWCLOCK_PATH, "--systohc", static_cast<char*>(nullptr));
-    err(2, "cannot launch hwclock");
+    char* const argv[] = {const_cast<char*>(HWCLOCK_PATH), const_cast<char*>("--systohc"), nullptr};
+    run_root_tool(argv, "cannot launch hwclock");
 }

@@ -1,5 +1,6 @@
 #include "process/tool_process.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,9 +10,14 @@
 #include <cstdlib>
 #include <err.h>
 
+#include "common/failure.h"
 #include "process/signals.h"
 
 namespace {
+
+// The child's end of a pipe that its exec closes: a byte in it says the
+// child ended before its exec.
+int not_started_fd = -1;
 
 [[noreturn]] void end_as(int status) {
     if (WIFEXITED(status)) std::exit(WEXITSTATUS(status));
@@ -25,14 +31,33 @@ namespace {
     _exit(128 + sig);
 }
 
+// Whether the child wrote its byte; a pipe that could not be made tells
+// nothing, and the end then counts as the tool's.
+bool ended_before_exec(int fd) {
+    char byte = 0;
+    return fd != -1 && read(fd, &byte, 1) == 1;
+}
+
 }  // namespace
 
-void fork_tool_process() {
+void fork_tool_process(EndNote note) {
+    int report[2] = {-1, -1};
+    if (note && pipe2(report, O_CLOEXEC) == -1) report[0] = report[1] = -1;
     const pid_t child = fork();
-    if (child == -1) err(2, "fork");
-    if (child == 0) return;
+    if (child == -1) step_failed("fork");
+    if (child == 0) {
+        if (report[0] != -1) close(report[0]);
+        not_started_fd = report[1];
+        return;
+    }
+    if (report[1] != -1) close(report[1]);
     int status = 0;
     while (waitpid(child, &status, 0) == -1)
         if (errno != EINTR) err(2, "waitpid");
+    if (note && !ended_before_exec(report[0])) note(status);
     end_as(status);
+}
+
+void tool_not_started() {
+    if (not_started_fd != -1) (void)!write(not_started_fd, "", 1);
 }

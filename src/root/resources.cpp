@@ -4,8 +4,8 @@
 #include <sys/resource.h>
 
 #include <cerrno>
-#include <err.h>
 
+#include "common/failure.h"
 #include "common/kernel.h"
 
 namespace {
@@ -22,9 +22,9 @@ void take_normal_policy() {
     if (kernel_normal_sched_attr(UtilClamps::Reset) == 0) return;
     if (errno == EINVAL && kernel_normal_sched_attr(UtilClamps::Defaults) == 0) return;
     if ((errno == EOPNOTSUPP || errno == E2BIG) && kernel_normal_sched_attr(UtilClamps::None) == 0) return;
-    if (errno != ENOSYS) err(2, "sched_setattr");
-    if (kernel_normal_policy() != 0) err(2, "sched_setscheduler");
-    if (kernel_reset_nice() != 0) err(2, "setpriority");
+    if (errno != ENOSYS) step_failed("sched_setattr");
+    if (kernel_normal_policy() != 0) step_failed("sched_setscheduler");
+    if (kernel_reset_nice() != 0) step_failed("setpriority");
 }
 
 }  // namespace
@@ -36,16 +36,16 @@ void take_init_limits() {
     struct rlimit limits[RLIM_NLIMITS]{};
     for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
         if (prlimit(INIT, static_cast<__rlimit_resource>(resource), nullptr, &limits[resource]) != 0)
-            err(2, "prlimit");
+            step_failed("prlimit");
     for (int resource = 0; resource < RLIM_NLIMITS; ++resource)
-        if (setrlimit(static_cast<__rlimit_resource>(resource), &limits[resource]) != 0) err(2, "setrlimit");
+        if (setrlimit(static_cast<__rlimit_resource>(resource), &limits[resource]) != 0) step_failed("setrlimit");
 }
 
 // An idle or low priority would let any caller starve the tool.
 void take_init_scheduling() {
     take_normal_policy();
-    if (kernel_reset_io_priority() != 0) err(2, "ioprio_set");
+    if (kernel_reset_io_priority() != 0) step_failed("ioprio_set");
     cpu_set_t cpus;
-    if (kernel_get_cpus(INIT, cpus) != 0) err(2, "sched_getaffinity");
-    if (kernel_set_cpus(cpus) != 0) err(2, "sched_setaffinity");
+    if (kernel_get_cpus(INIT, cpus) != 0) step_failed("sched_getaffinity");
+    if (kernel_set_cpus(cpus) != 0) step_failed("sched_setaffinity");
 }

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <err.h>
 
+#include "common/failure.h"
 #include "common/kernel.h"
 #include "common/user_namespace.h"
 #include "process/signals.h"
@@ -21,11 +22,11 @@ namespace {
 // setuid(0) without CAP_SETUID (dropped from a caller's bounding set) changes
 // only the effective id and still succeeds: check what we got.
 void become_root() {
-    if (setuid(0) != 0) err(2, "setuid");
+    if (setuid(0) != 0) step_failed("setuid");
     uid_t real = 1, effective = 1, saved = 1;
     if (getresuid(&real, &effective, &saved) != 0 || real != 0 || effective != 0 || saved != 0) {
         errno = EPERM;
-        err(2, "setuid");
+        step_failed("setuid");
     }
 }
 
@@ -43,16 +44,21 @@ void require_root() {
 
 void enter_root_context(Session session) {
     become_root();
-    if (setgroups(0, nullptr) != 0) err(2, "setgroups");
-    if (setgid(0) != 0) err(2, "setgid");
+    if (setgroups(0, nullptr) != 0) step_failed("setgroups");
+    if (setgid(0) != 0) step_failed("setgid");
     // Out of reach of the caller's terminal: no ^C, ^Z or hang-up, and an
     // autogroup (the caller's may be at nice 19) of its own.
-    if (session == Session::New && kernel_setsid() == -1) err(2, "setsid");
+    if (session == Session::New && kernel_setsid() == -1) step_failed("setsid");
     keep_safe_standard_streams();
     take_init_limits();
     take_init_scheduling();
     take_init_attributes();
     umask(022);
-    if (chdir("/") != 0) err(2, "chdir");
+    if (chdir("/") != 0) step_failed("chdir");
     reset_signals();
+}
+
+void exec_tool(char* const argv[], const char* failure) {
+    execv(argv[0], argv);
+    step_failed("%s", failure);
 }

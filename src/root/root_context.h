@@ -11,6 +11,7 @@ enum class Session { New, Caller };
 // its first line and before anything is scheduled or started.
 void require_root();
 
+
 // Gives this process what a service manager gives every service it starts,
 // as far as a process that descends from its caller can have it: real,
 // effective and saved user and group id 0 and no supplementary groups; a
@@ -23,3 +24,7 @@ void require_root();
 // right before the exec of the tool, in a process that is not a process group
 // leader (setsid refuses one).
 void enter_root_context(Session session = Session::New);
+
+// The last step: the exec of argv[0] with `argv`. Where it fails, the step
+// named `failure` ("execl") has failed (common/failure.h).
+[[noreturn]] void exec_tool(char* const argv[], const char* failure);

@@ -3,7 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <err.h>
+#include "common/failure.h"
 
 namespace {
 
@@ -26,6 +26,6 @@ void keep_safe_standard_streams() {
         // 0 to fd - 1 are open: the lowest free number is fd again.
         close(fd);
         const int null_fd = open("/dev/null", direction);
-        if (null_fd != fd) err(2, "/dev/null");
+        if (null_fd != fd) step_failed("/dev/null");
     }
 }

@@ -91,9 +91,39 @@ TABLE(Audit, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
     Strings many{"watchdog"};
     many.insert(many.end(), 8, huge);
     const RunOptions user{.user = "user", .linger = 30, .syslog = true};  // what a reboot leaves, on a loaded machine
+    const auto line = [=](const std::string& what, const std::string& args) { return notice + what + by_user + args; };
+    const std::string modem = "service start modem", clock = "time 1796601600 0";
+    const std::string script = "/etc/init.d/S38modem start", hwclock = "/usr/sbin/hwclock --systohc";
+    const std::string set = "setting clock from UTC to UTC", was_set = "clock set from UTC to UTC";
+    const auto tool_says = [](const std::string& tool, const std::string& control) {
+        return [=](const DeviceRoot& root) { root.control(tool, control); };
+    };
+    const auto not_executable = [](const std::string& path) {
+        return [=](const DeviceRoot& root) { chmod(root.host_path(path).c_str(), 0644); };
+    };
+    const RunOptions game_user{.user = "user", .env = {screen_env()}, .linger = 30, .syslog = true};
+    const std::string game = "/usr/games/prboom -width 800 -height 480";
+    const Setup screen = [](const DeviceRoot& root) { give_screen(root, "800 480"); };
     std::vector<Row> rows = {
         {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"},
-         .check = logged({notice + "running /etc/init.d/S38modem start" + by_user + "service start modem"})},
+         .check = logged({line("running " + script, modem), line(script + " exited with status 0", modem)})},
+        // How each tool ended, said by a root process of its own session: the
+        // script's status or signal, hwclock's status, a tool that never ran.
+        {.label = "service, the script killed by signal 10", .args = {"service", "start", "modem"}, .caller = user,
+         .status = 128 + 10, .tools = {"S38modem"}, .setup = tool_says("S38modem", "kill 10"),
+         .check = logged({line("running " + script, modem), line(script + " killed by signal 10", modem)})},
+        {.label = "service, the script not executable", .args = {"service", "start", "modem"}, .caller = user,
+         .status = 2, .err = EXEC_REFUSED, .setup = not_executable("/etc/init.d/S38modem"),
+         .check = logged({line("running " + script, modem),
+                          line("cannot run " + script + ": execl: Permission denied", modem)})},
+        {.label = "time, hwclock exits 7", .args = {"time", "1796601600", "0"}, .caller = user, .status = 7,
+         .tools = {"hwclock"}, .clock = "set 1796601600 0", .setup = tool_says("hwclock", "exit 7"),
+         .check = logged({line(set, clock), line(was_set, clock), line("running " + hwclock, clock),
+                          line(hwclock + " exited with status 7", clock)})},
+        {.label = "reboot, the tool not executable", .args = {"reboot", "0"}, .caller = user, .err = EXEC_REFUSED,
+         .setup = not_executable("/usr/sbin/reboot"),
+         .check = logged({line("scheduled /usr/sbin/reboot in 0 s", "reboot 0"), line("running /usr/sbin/reboot", "reboot 0"),
+                          line("cannot run /usr/sbin/reboot: execl: Permission denied", "reboot 0")})},
         {.args = {"reboot", "0"}, .caller = user, .tools = {"reboot"},
          .check = logged({notice + "scheduled /usr/sbin/reboot in 0 s" + by_user + "reboot 0",
                           notice + "running /usr/sbin/reboot" + by_user + "reboot 0"})},
@@ -104,17 +134,17 @@ TABLE(Audit, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
         {.args = {"time", "1796601600", "0"}, .caller = user, .tools = {"hwclock"}, .clock = "set 1796601600 0",
          .check =
              [=](const DeviceRoot& root, const RunResult& r) {
-                 logged({notice + "setting clock from UTC to UTC" + by_user + "time 1796601600 0",
-                         notice + "clock set from UTC to UTC" + by_user + "time 1796601600 0",
-                         notice + "running /usr/sbin/hwclock --systohc" + by_user + "time 1796601600 0"})(root, r);
+                 logged({line(set, clock), line(was_set, clock), line("running " + hwclock, clock),
+                         line(hwclock + " exited with status 0", clock)})(root, r);
                  clock_read_after_the_call(root, r);
              }},
         // The time asked for is named before the kernel judges it, in full:
-        // past any calendar year, as seconds.
+        // past any calendar year, as seconds; then the kernel's answer.
         {.args = {"time", "99999999999999999999", "0"}, .caller = user, .status = 2, .err = CLOCK_REFUSED,
          .clock = "EINVAL 9223372036854775807 0",
-         .check = logged({notice + "setting clock from UTC to @9223372036854775807.000000000" + by_user +
-                          "time 99999999999999999999 0"})},
+         .check = logged({line("setting clock from UTC to @9223372036854775807.000000000", "time 99999999999999999999 0"),
+                          line("clock not set to @9223372036854775807.000000000: Invalid argument",
+                               "time 99999999999999999999 0")})},
         // A caller that kills the applet the moment the clock would change
         // (the keeper's record; it answers 0.2 s later): the process that sets
         // it is root's by then, in a session of its own, and its line is in.
@@ -126,9 +156,9 @@ TABLE(Audit, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
                          " time 1796601600 0) & until grep -qs tool=clock /records/log; do :; done; "
                          "kill -9 $! 2>/dev/null; wait $! 2>/dev/null; true"},
          .tools = {"hwclock"}, .clock = "set 1796601600 0",
-         .check = logged({notice + "setting clock from UTC to UTC" + by_shell + "time 1796601600 0",
-                          notice + "clock set from UTC to UTC" + by_shell + "time 1796601600 0",
-                          notice + "running /usr/sbin/hwclock --systohc" + by_shell + "time 1796601600 0"})},
+         .check = logged({notice + set + by_shell + clock, notice + was_set + by_shell + clock,
+                          notice + "running " + hwclock + by_shell + clock,
+                          notice + hwclock + " exited with status 0" + by_shell + clock})},
         // The program that ran it, at a path of 260 bytes: 200 of them show.
         {.label = "reboot, from a program at a long path", .caller = user,
          .command = {"/bin/bash", "-c",
@@ -169,9 +199,12 @@ TABLE(Audit, PrivilegedActionsLeaveLinesWithTheSystemLogger) {
                               " pid=N parent=/.devroot/init args=",
                           logged_at("daemon.warn", said(RESTARTING)), logged_at("daemon.warn", said(DISABLING)),
                           logged_at("daemon.notice", NO_CHILDREN)})},
-        {.args = {"doom", "1"}, .caller = {.user = "user", .env = {screen_env()}, .linger = 1, .syslog = true},
-         .tools = {"prboom"}, .setup = [](const DeviceRoot& root) { give_screen(root, "800 480"); },
-         .check = logged({notice + "running /usr/games/prboom -width 800 -height 480" + by_user + "doom 1"}),
+        {.args = {"doom", "1"}, .caller = game_user, .tools = {"prboom"}, .setup = screen,
+         .check = logged({line("running " + game, "doom 1")}), .needs = screen_needed},
+        {.label = "doom, the game not executable", .args = {"doom", "1"}, .caller = game_user, .err = EXEC_REFUSED,
+         .setup = [=](const DeviceRoot& root) { screen(root), not_executable("/usr/games/prboom")(root); },
+         .check = logged({line("running " + game, "doom 1"), line("cannot run " + game + ": execl: Permission denied",
+                                                                   "doom 1")}),
          .needs = screen_needed},
     };
     return {.rows = rows, .setuid = true, .needs = busybox_needed};
@@ -217,13 +250,15 @@ TABLE(Audit, AFullSystemLoggerHoldsUpNoApplet) {
                       .check = kept({"authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s",
                                      "authpriv.notice app[N]: running /usr/sbin/reboot"})},
                      {.args = {"service", "start", "modem"}, .caller = user, .tools = {"S38modem"},
-                      .check = kept({"authpriv.notice app[N]: running /etc/init.d/S38modem start"})},
-                     // Three lines, one second for all of them.
+                      .check = kept({"authpriv.notice app[N]: running /etc/init.d/S38modem start",
+                                     "authpriv.notice app[N]: /etc/init.d/S38modem start exited with status 0"})},
+                     // Four lines, one second for all of them.
                      {.args = {"time", "1796601600", "0"}, .caller = user, .tools = {"hwclock"},
                       .clock = "set 1796601600 0",
                       .check = kept({"authpriv.notice app[N]: setting clock from UTC to UTC",
                                      "authpriv.notice app[N]: clock set from UTC to UTC",
-                                     "authpriv.notice app[N]: running /usr/sbin/hwclock --systohc"})}},
+                                     "authpriv.notice app[N]: running /usr/sbin/hwclock --systohc",
+                                     "authpriv.notice app[N]: /usr/sbin/hwclock --systohc exited with status 0"})}},
             .setuid = true,
             .prepare = [=](const DeviceRoot& root) { *logger = full_logger(root); },
             .each = [=](const DeviceRoot&, const Row&, const RunResult&) { close(*logger); }};

@@ -36,6 +36,15 @@ Check tool_after(const std::string& tool, long ms, bool after = true) {
     };
 }
 
+// What the app sent the system logger, each line up to the caller's fields.
+Check logged(const Strings& lines) {
+    return [=](const DeviceRoot& root, const RunResult&) {
+        Strings seen;
+        for (const std::string& line : root.log_lines()) seen.push_back(line.substr(0, line.find(": uid=")));
+        EXPECT_EQ(seen, lines);
+    };
+}
+
 const std::string NO_MEMORY_TO_SET = said("setenv: Cannot allocate memory");
 
 // Beside a supervisor running programs a and b (both the stand-in "s", told
@@ -159,6 +168,13 @@ TABLE(Fault, Applets) {
         {.label = "doom: the framebuffer cannot be closed", .args = {"doom", "1"}, .caller = screen_caller(),
          .err = said("close: Input/output error"), .setup = screen,
          .fault = {.call = "close", .how = "error=EIO", .path = "/dev/fb0"}},
+        // Its line sent, the delayed child, root's by then, says why the tool never ran.
+        {.label = "reboot: a root step fails after the line", .args = {"reboot", "0"},
+         .caller = {.user = "user", .syslog = true}, .err = said("setrlimit: Operation not permitted"),
+         .check = logged({"authpriv.notice app[N]: scheduled /usr/sbin/reboot in 0 s",
+                          "authpriv.notice app[N]: cannot run /usr/sbin/reboot: setrlimit: Operation not permitted"}),
+         .fault = {.call = "prlimit64", .how = "error=EPERM", .at = "prlimit64(0, RLIMIT_CPU, {"},
+         .needs = busybox_needed},
     },
             .setuid = true};
 }
@@ -227,8 +243,10 @@ TABLE(Fault, ToolsRunAsRoot) {
         step("setitimer", {.call = "setitimer", .how = "error=EINVAL"}, EINVAL_TEXT),
         step("chdir", {.call = "chdir", .at = "chdir(\"/\")"}),
     };
-    // Waiting fails only once the script has run.
+    // Waiting fails in both waiting processes, the caller's and the root
+    // one, which learns it only once the script has run.
     Row wait = step("waitpid", {.call = "wait4", .how = "error=EINVAL"}, EINVAL_TEXT);
+    wait.err += wait.err;
     wait.tools = {"S50nginx"};
     rows.push_back(wait);
     // A kernel without the call, or without the setting: nothing to reset.

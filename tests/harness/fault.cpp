@@ -46,6 +46,7 @@ RunResult run_traced(const DeviceRoot& root, const Row& row, int when) {
     argv.insert(argv.begin(), f.before.begin(), f.before.end());
     RunOptions o;
     o.close_fds = row.caller.close_fds;
+    o.syslog = row.caller.syslog;
     o.linger = 30;  // the run ends as soon as every process of it has
     o.timeout = 60;
     return root.run_command(argv, o);

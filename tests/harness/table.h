@@ -34,7 +34,8 @@ inline const std::string ANY = "\x01(not compared)";
 
 // A failure no caller can provoke from outside, made to happen in the app: a
 // system call failed by strace's fault injection, or a C library call by a
-// preloaded library (fault_preload.c).
+// preloaded library (fault_preload.c). Of the row's caller it takes the user,
+// the environment, the closed descriptors and, under strace, the logger.
 struct Fault {
     std::string call;   // the system call, or C library function, to fail
     std::string how;    // strace's "error=EIO" or "retval=0"; "preload N": the Nth call fails
