@@ -264,6 +264,57 @@ TABLE(Audit, AFullSystemLoggerHoldsUpNoApplet) {
             .each = [=](const DeviceRoot&, const Row&, const RunResult&) { close(*logger); }};
 }
 
+// A full logger that frees room slowly: it takes one line (reads one
+// datagram) only for a sender that has waited for room through 30 of its
+// polls, 0.6 s at least, and waits still, asleep in unix_wait_for_peer as
+// the kernel shows it. Each line it takes has cost its process 0.6 s of the
+// second all its lines may wait: a process gets at most its first line
+// through. Of time's four lines, all the waiting process's, the others go to
+// the kernel log at once: the second cannot wait 0.6 s more, the rest may not
+// wait; of service's two, the line of the script's end. A loaded machine only
+// makes the logger slower.
+const std::string SLOW_LOGGER = R"pl(
+    use Socket;
+    my $path = "/dev/log";
+    socket(my $log, PF_UNIX, SOCK_DGRAM, 0) or die "socket: $!";
+    bind($log, pack_sockaddr_un($path)) or die "$path: $!";
+    chmod 0666, $path;
+    socket(my $filler, PF_UNIX, SOCK_DGRAM, 0) or die "socket: $!";
+    1 while send($filler, "x", MSG_DONTWAIT, pack_sockaddr_un($path));
+    open(my $ready, ">", "/tmp/logger-ready") or die "ready: $!";
+    close $ready;
+    for (my $polls = 0;; select(undef, undef, undef, 0.02)) {
+        opendir(my $proc, "/proc") or die "/proc: $!";
+        my $waits = grep { my $f; /^\d+$/ && open($f, "<", "/proc/$_/wchan") && <$f> eq "unix_wait_for_peer" } readdir $proc;
+        $polls = $waits ? $polls + 1 : 0;
+        next if $polls < 30;
+        recv($log, my $line, 1024, 0);
+        $polls = 0;
+    })pl";
+
+TABLE(Audit, ASlowSystemLoggerIsWaitedForASecondInAll) {
+    const auto kept = [](std::size_t lines) {
+        return [=](const DeviceRoot& root, const RunResult&) {
+            ASSERT_TRUE(root.exists("/tmp/logger-ready")) << "the logger never bound /dev/log";
+            EXPECT_GE(root.kmsg_lines().size(), lines);
+        };
+    };
+    const auto beside_the_logger = [](const std::string& applet) {
+        return Strings{"/bin/bash", "-c",
+                       "perl /tmp/slow-logger & for i in $(seq 200); do [ -e /tmp/logger-ready ] && break; "
+                       "sleep 0.05; done; (" + shell_exec_app("app") + " " + applet + "); status=$?; kill $!; "
+                       "exit $status"};
+    };
+    const RunOptions root_with_kernel_log{.linger = 2, .kmsg = true};
+    return {.rows = {{.label = "time 1796601600 0", .caller = root_with_kernel_log,
+                      .command = beside_the_logger("time 1796601600 0"), .tools = {"hwclock"},
+                      .clock = "set 1796601600 0", .check = kept(3)},
+                     {.label = "service start modem", .caller = root_with_kernel_log,
+                      .command = beside_the_logger("service start modem"), .tools = {"S38modem"},
+                      .check = kept(1)}},
+            .prepare = [](const DeviceRoot& root) { root.write("/tmp/slow-logger", SLOW_LOGGER); }};
+}
+
 // A full logger that reads again within the second gets the line, which the
 // applet waited for room to send; the kernel log gets none.
 struct CatchingUp {
