@@ -3,27 +3,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
 
 #include "common/files.h"
 #include "common/kernel.h"
+#include "common/user_namespace.h"
 
 namespace {
-
-// The initial user namespace's inode number is fixed (PROC_USER_INIT_INO).
-constexpr std::string_view INITIAL_USER_NAMESPACE = "user:[4026531837]";
-
-// Whether ours is the initial user namespace. A kernel without user
-// namespaces has no link for one, while /proc has the mount namespace's.
-bool in_initial_user_namespace() {
-    char link[32];
-    const ssize_t length = kernel_readlink("/proc/self/ns/user", link, sizeof link);
-    if (length == -1) return errno == ENOENT && kernel_readlink("/proc/self/ns/mnt", link, sizeof link) > 0;
-    return std::string_view(link, static_cast<std::size_t>(length)) == INITIAL_USER_NAMESPACE;
-}
 
 // The number a /proc file of ours holds; nothing where it cannot be read,
 // which a caller's limits may bring about.
