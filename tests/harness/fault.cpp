@@ -47,8 +47,8 @@ RunResult run_traced(const DeviceRoot& root, const Row& row, int when) {
     RunOptions o;
     o.close_fds = row.caller.close_fds;
     o.syslog = row.caller.syslog;
-    o.linger = 30;  // the run ends as soon as every process of it has
-    o.timeout = 60;
+    o.linger = FAULT_LINGER_SECONDS;
+    o.timeout = FAULT_TIMEOUT_SECONDS;
     return root.run_command(argv, o);
 }
 
@@ -86,8 +86,8 @@ RunResult run_preloaded(const DeviceRoot& root, const Row& row) {
     }
     o.env.push_back(preload + FAULT_PRELOAD_INSIDE);
     o.argv0 = row.args.empty() ? "/app/bin/app" : "app";
-    o.linger = 30;
-    o.timeout = 60;
+    o.linger = FAULT_LINGER_SECONDS;
+    o.timeout = FAULT_TIMEOUT_SECONDS;
     return root.run(row.args, o);
 }
 

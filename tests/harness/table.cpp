@@ -77,9 +77,12 @@ int bound(const Row& row) {
     if (row.seconds) return row.seconds;
     // A root made and run on a machine whose cores other work keeps busy
     // (a row that takes 3 s alone has taken 35 s there), its helpers' last
-    // lines (10 s), then what the caller may take; a fault's dry run doubles it.
-    const double run = 60 + 10 + row.caller.timeout + row.caller.linger;
-    return static_cast<int>(row.fault.at.empty() ? run : 2 * run);
+    // lines (10 s), then what the caller may take: a fault's run its own
+    // timeout and linger (fault.cpp), twice where a dry run counts the calls.
+    const int root = 60 + 10;
+    if (!row.fault.call.empty())
+        return (root + FAULT_TIMEOUT_SECONDS + FAULT_LINGER_SECONDS) * (row.fault.at.empty() ? 1 : 2);
+    return static_cast<int>(root + row.caller.timeout + row.caller.linger);
 }
 
 void run_row(const Table& table, const Row& row) {
