@@ -438,6 +438,15 @@ TABLE(Audit, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
     // uid 0 in a namespace that maps no other: the supervisor starts, prepares
     // the data area and cannot become app.
     const std::string no_app = said("setuid: Invalid argument");
+    // A tmpfs over /proc, `made` into what the kernel never shows.
+    const auto proc_of_its_own = [&](const std::string& label, const std::string& made) -> Row {
+        return {.label = label, .caller = user,
+                .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
+                            "mount -t tmpfs none /proc && " + made + watchdog},
+                .status = 2, .err = no_app, .tools = {"unlock-datafs"},
+                .check = logged({started + "uid=? user=? nsuid=0 auid=? ses=?" + args, logged_at("daemon.err", no_app)}),
+                .needs = proc_of_its_own_possible};
+    };
     return {.rows = {{.label = "unshare --map-user=5, watchdog", .caller = user,
                       .command = {"/bin/bash", "-c",
                                   "{ echo 1001 >/proc/self/loginuid; } 2>/dev/null; exec unshare --map-user=5 "
@@ -467,21 +476,9 @@ TABLE(Audit, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
                      // A /proc of the caller's own, in a mount namespace of its own:
                      // without the links of a kernel that has no user namespaces, or
                      // with one that is not a link, it is not taken for the initial one.
-                     {.label = "unshare -rm, a /proc without links, watchdog", .caller = user,
-                      .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
-                                  "mount -t tmpfs none /proc && " + watchdog},
-                      .status = 2, .err = no_app, .tools = {"unlock-datafs"},
-                      .check = logged({started + "uid=? user=? nsuid=0 auid=? ses=?" + args,
-                                       logged_at("daemon.err", no_app)}),
-                      .needs = proc_of_its_own_possible},
-                     {.label = "unshare -rm, a /proc whose user namespace is no link, watchdog", .caller = user,
-                      .command = {"/usr/bin/unshare", "-rm", "/bin/bash", "-c",
-                                  "mount -t tmpfs none /proc && mkdir -p /proc/self/ns/user && "
-                                  "ln -s mnt:[1] /proc/self/ns/mnt && " + watchdog},
-                      .status = 2, .err = no_app, .tools = {"unlock-datafs"},
-                      .check = logged({started + "uid=? user=? nsuid=0 auid=? ses=?" + args,
-                                       logged_at("daemon.err", no_app)}),
-                      .needs = proc_of_its_own_possible},
+                     proc_of_its_own("unshare -rm, a /proc without links, watchdog", ""),
+                     proc_of_its_own("unshare -rm, a /proc whose user namespace is no link, watchdog",
+                                     "mkdir -p /proc/self/ns/user && ln -s mnt:[1] /proc/self/ns/mnt && "),
                      // Without a map, its own uid is one the kernel cannot name outside.
                      {.label = "unshare -U, watchdog", .caller = user,
                       .command = {"/usr/bin/unshare", "-U", "/bin/bash", "-c", watchdog},
@@ -490,7 +487,6 @@ TABLE(Audit, ACallerInAUserNamespaceIsLoggedAsItsParentKnowsIt) {
                                        logged_at("daemon.err", NOT_ROOT)})}},
             .setuid = true, .needs = user_namespaces_needed};
 }
-
 
 // Without the set-user-ID effect no tool could run: each audited applet says
 // so at once, before its first line, and logs, schedules and starts nothing.
