@@ -15,14 +15,19 @@ static void ref_read_lines(const char* path) {
     fclose(f);
 }
 
-/* What app reads to name its caller (src/audit/caller.cpp): its user id and
- * how the user namespace maps it, the account's line in /etc/passwd, the
- * audit login user id and session, its own and its parent's process ids and
- * the parent's executable. */
+/* What app reads to name its caller (src/audit/caller_facts.cpp): its user
+ * namespace, its user id (and, outside the initial namespace only, how the
+ * namespace maps it), the audit login user id and session, the account's line
+ * in /etc/passwd, its own and its parent's process ids and the parent's
+ * executable. */
 static void ref_identify_caller(void) {
     char line[1024], id[16], link[32], path[4096];
+    const ssize_t ns = readlinkat(AT_FDCWD, "/proc/self/ns/user", link, sizeof link);
+    const int initial = ns == 17 && memcmp(link, "user:[4026531837]", 17) == 0;
     const unsigned uid = getuid();
-    ref_read_lines("/proc/self/uid_map");
+    ref_read_lines("/proc/self/loginuid");
+    ref_read_lines("/proc/self/sessionid");
+    if (!initial) ref_read_lines("/proc/self/uid_map");
     FILE* passwd = fopen("/etc/passwd", "re");
     if (passwd) {
         const int length = snprintf(id, sizeof id, ":%u:", uid);
@@ -33,8 +38,6 @@ static void ref_identify_caller(void) {
         }
         fclose(passwd);
     }
-    ref_read_lines("/proc/self/loginuid");
-    ref_read_lines("/proc/self/sessionid");
     (void)getpid();
     snprintf(link, sizeof link, "/proc/%d/exe", (int)getppid());
     if (readlinkat(AT_FDCWD, link, path, sizeof path - 1) < 0) path[0] = '\0';
