@@ -1,6 +1,5 @@
 // time: set the system clock, then copy it to the hardware clock.
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -59,11 +58,9 @@ int applet_time(const AppletArgs& args) {
     const std::optional<struct timespec> before = now();
     audit("setting clock from %s to %s", utc_text(before).text, utc_text(requested).text);
     if (clock_settime(CLOCK_REALTIME, &requested) == -1) {
-        const int error = errno;
         const ErrorText refused = error_text();
         audit("clock not set to %s: %s", utc_text(requested).text, refused.text);
-        errno = error;
-        err(2, "failed to set time");
+        errx(2, "failed to set time: %s", refused.text);
     }
     audit("clock set from %s to %s", utc_text(before).text, utc_text(now()).text);
 

@@ -13,13 +13,12 @@ namespace {
 
 FailureNote armed_note = nullptr;
 
-// Only then can no caller signal the process that tells of the failure.
-bool ids_are_roots() {
+}  // namespace
+
+bool ids_are_root() {
     uid_t real = 1, effective = 1, saved = 1;
     return getresuid(&real, &effective, &saved) == 0 && real == 0 && effective == 0 && saved == 0;
 }
-
-}  // namespace
 
 void note_failures(FailureNote note) { armed_note = note; }
 
@@ -33,6 +32,7 @@ void step_failed(const char* format, ...) {
     va_end(ap);
     const std::size_t used = std::strlen(text);
     std::snprintf(text + used, sizeof text - used, ": %s", error.text);
-    if (armed_note && ids_are_roots()) armed_note(text);
+    // Only then can no caller signal the process that tells of the failure.
+    if (armed_note && ids_are_root()) armed_note(text);
     errx(2, "%s", text);
 }

@@ -13,3 +13,6 @@ void note_failures(FailureNote note);
 // after handing that line (without "app: ") to the note, if there is one and
 // the process's ids are root's by then: none of the caller's can end it first.
 [[noreturn]] void step_failed(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Whether the real, effective and saved user ids are all 0.
+bool ids_are_root();

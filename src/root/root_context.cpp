@@ -23,8 +23,7 @@ namespace {
 // only the effective id and still succeeds: check what we got.
 void become_root() {
     if (setuid(0) != 0) step_failed("setuid");
-    uid_t real = 1, effective = 1, saved = 1;
-    if (getresuid(&real, &effective, &saved) != 0 || real != 0 || effective != 0 || saved != 0) {
+    if (!ids_are_root()) {
         errno = EPERM;
         step_failed("setuid");
     }
