@@ -499,8 +499,11 @@ TABLE(Audit, WithoutRootNothingIsLoggedOrRun) {
         Needs needs;
     };
     const Strings as_user{"/usr/bin/setpriv", "--reuid=1001", "--regid=1001", "--clear-groups"};
-    const auto bounded = [&](const std::string& cap) { return Strings{as_user[0], as_user[1], as_user[2], as_user[3],
-                                                                      "--bounding-set=-" + cap, "--"}; };
+    const auto bounded = [&](const std::string& cap) {
+        Strings command = as_user;
+        command.insert(command.end(), {"--bounding-set=-" + cap, "--"});
+        return command;
+    };
     const std::vector<Caller> callers = {{"no_new_privs", "user", {"/usr/bin/setpriv", "--no-new-privs", "--"}},
                                          {"no CAP_SETUID", "", bounded("setuid")},
                                          {"no CAP_SETGID", "", bounded("setgid")},

@@ -7,7 +7,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-
 #include "expected.h"
 #include "table.h"
 
